@@ -1,0 +1,93 @@
+// The camera facade: owns the sensor transport, the depth device, the frame store
+// of the current stream and the capture thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "core/device.h"
+#include "core/frame_buffer.h"
+#include "core/sensor.h"
+#include "core/types.h"
+
+namespace Zelvo {
+
+class ComponentFactory;
+class FrameStore;
+class Host;
+struct LinkNode;
+
+class ZelvoTOFCamera {
+public:
+    // Talks to the simulated board when ZELVO_SIM is set, to the system otherwise.
+    ZelvoTOFCamera();
+    // Talks to the given host and builds its components with the given factory
+    // (the library's own when null).
+    explicit ZelvoTOFCamera(std::shared_ptr<Host> host,
+                            std::shared_ptr<ComponentFactory> factory = nullptr);
+    // Stops a running stream first; then destroys frame store, device and sensor.
+    ~ZelvoTOFCamera();
+
+    ZelvoTOFCamera(const ZelvoTOFCamera&) = delete;
+    ZelvoTOFCamera& operator=(const ZelvoTOFCamera&) = delete;
+
+    int open(Connection connect, int index);
+    int openWithFile(const char* path, int index);
+    int openPostHandle();
+    int close();
+    int start(FrameType type);
+    int stop();
+    int setOutputType(FrameType type);
+    CameraInfo getCameraInfo() const;
+
+    ZelvoFrameBuffer* requestFrame(short timeout);
+    int releaseFrame(ZelvoFrameBuffer* frame);
+    void captureThread();
+    int analysisFrame(uint8_t* staging, LinkNode* node);
+    void updateFps();
+    void adjustFrameRate();
+
+    int setControl(CameraCtrl ctrl, int value);
+    int getControl(CameraCtrl ctrl, int* value);
+    int setControlExt(CameraCtrl ctrl, const char* value);
+    int getControlExt(CameraCtrl ctrl, const char** value);
+    bool getPhaseImage(uint8_t* raw, float* depth, float* amplitude, float* confidence);
+    bool getRawImages(uint8_t* raw, int16_t* out);
+
+    // True while a capture thread runs.
+    bool isStreaming() const { return !stopped.load(); }
+    Platform getPlatform() const { return platform; }
+
+    // Must stay the first member: the sensor's open receives a reference to it.
+    CameraInfo info{};
+    FrameLayout rawLayout{};
+    FrameLayout outputLayout{};
+    std::unique_ptr<ZelvoTOFSensor> sensor;
+    std::unique_ptr<ZelvoDevice> device;
+    std::unique_ptr<FrameStore> frameStore;
+    std::thread thread;
+    std::atomic<bool> stopped{true};
+    Platform platform = PlatformOther;
+    std::atomic<int> skipFrame{0};
+    std::atomic<int> skipFrameLoop{1};
+    int skipCounter = 0;
+    float frameInterval = 0.0f;
+    float fpsWeight = 0.1f;
+    float fps = 0.0f;
+    int fpsSamples = 0;
+    int64_t lastFrameTime = 0;
+    std::atomic<bool> autoFrameRate{true};
+
+private:
+    std::shared_ptr<Host> host;                  // null when the host could not be made
+    std::string hostError;                       // printed by open when host is null
+    std::shared_ptr<ComponentFactory> factory;
+};
+
+// Board code from the devicetree model text read through the host.
+Platform detectPlatform(Host& host);
+
+}  // namespace Zelvo

@@ -1,0 +1,27 @@
+// The factory that builds this library's own transports and devices.
+#include "core/component_factory.h"
+
+namespace Zelvo {
+namespace {
+
+class DefaultComponentFactory final : public ComponentFactory {
+public:
+    std::unique_ptr<ZelvoTOFSensor> createCSISensor(const char*, Platform, Host&) override {
+        return nullptr;
+    }
+    std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char*, int, Host&) override {
+        return nullptr;
+    }
+    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform, Host&) override { return nullptr; }
+    std::unique_ptr<ZelvoDevice> createVGADevice(Platform, Host&) override { return nullptr; }
+};
+
+}  // namespace
+
+std::shared_ptr<ComponentFactory> defaultComponentFactory() {
+    static const std::shared_ptr<ComponentFactory> factory =
+        std::make_shared<DefaultComponentFactory>();
+    return factory;
+}
+
+}  // namespace Zelvo
