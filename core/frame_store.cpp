@@ -1,0 +1,65 @@
+#include "core/frame_store.h"
+
+namespace Zelvo {
+
+FrameStore::FrameStore(const CameraInfo& info, const FrameLayout& layout)
+    : layout(layout),
+      pool(std::make_unique<FramePool>()),
+      cache(std::make_unique<CacheData>(info.width, info.height)) {
+    for (uint8_t i = 0; i < poolSize; ++i) {
+        if (info.type == DEPTH) {
+            const FrameDataFormat depthFormat{layout.width, layout.height, DEPTH, 0};
+            const FrameDataFormat confidenceFormat{layout.width, layout.height, CONFIDENCE, 0};
+            pool->add(std::make_unique<DepthData>(depthFormat, confidenceFormat));
+        } else {
+            pool->add(std::make_unique<RawData>(layout.width, layout.height));
+        }
+    }
+}
+
+FrameStore::~FrameStore() {
+    // Staging buffer first, then every node with its buffer, then the pool.
+    cache.reset();
+    pool.reset();
+}
+
+void FrameStore::publish(LinkNode* node) {
+    pool->pushReady(node);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (readyCount <= readyLimit) {
+        ++readyCount;
+        readyCond.notify_all();
+    }
+}
+
+LinkNode* FrameStore::takeBackOldest(std::chrono::milliseconds wait) {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!readyCond.wait_for(lock, wait, [this] { return readyCount > 0; })) return nullptr;
+        --readyCount;
+    }
+    return pool->popReady(LinkNode::Place::Filling);
+}
+
+LinkNode* FrameStore::request(short timeoutMs) {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        const auto ready = [this] { return readyCount > 0; };
+        if (timeoutMs < 0) {
+            readyCond.wait(lock, ready);
+        } else {
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            if (!readyCond.wait_until(lock, deadline, ready)) return nullptr;
+        }
+        --readyCount;
+    }
+    return pool->popReady(LinkNode::Place::Borrowed);
+}
+
+int FrameStore::readyFrames() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return readyCount;
+}
+
+}  // namespace Zelvo

@@ -1,0 +1,63 @@
+// Everything one stream needs: the pooled output buffers, the staging buffer for
+// sensor reads, and the hand-off between the capture thread and the caller (a
+// counter of requestable frames with its condition variable).
+//
+// Two locks, never held together: the pool's mutex guards the lists, the store's
+// mutex guards the counter. A frame is queued before it is counted and uncounted
+// before it is popped, so a positive count always has a frame behind it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "core/frame_buffer.h"
+#include "core/frame_pool.h"
+#include "core/types.h"
+
+namespace Zelvo {
+
+class FrameStore {
+public:
+    static constexpr uint8_t kPoolSize = 3;
+    static constexpr int kReadyLimit = 3;
+
+    // info: the stream's camera information, its height already multiplied by the
+    // sub-frames per read and its type the output type (DEPTH builds depth frames,
+    // anything else raw frames). layout: size of one output buffer.
+    FrameStore(const CameraInfo& info, const FrameLayout& layout);
+    ~FrameStore();
+    FrameStore(const FrameStore&) = delete;
+    FrameStore& operator=(const FrameStore&) = delete;
+
+    FramePool& framePool() { return *pool; }
+    const FramePool& framePool() const { return *pool; }
+    CacheData& staging() { return *cache; }
+    const FrameLayout& frameLayout() const { return layout; }
+    uint8_t size() const { return poolSize; }
+
+    // Capture thread: queues a filled frame and wakes waiting requests.
+    void publish(LinkNode* node);
+    // Capture thread, when no buffer is free: takes back the oldest frame not yet
+    // requested, waiting up to `wait` for one. Null when none became ready.
+    LinkNode* takeBackOldest(std::chrono::milliseconds wait);
+    // Caller: the oldest ready frame, now borrowed. A negative time-out waits without
+    // limit, 0 does not wait. Null on time-out.
+    LinkNode* request(short timeoutMs);
+    // Frames a request could take at once.
+    int readyFrames() const;
+
+private:
+    FrameLayout layout;
+    std::unique_ptr<FramePool> pool;
+    std::unique_ptr<CacheData> cache;
+    uint8_t poolSize = kPoolSize;
+    mutable std::mutex mutex;  // guards readyCount; the mutex of readyCond
+    std::condition_variable readyCond;
+    int readyCount = 0;
+    int readyLimit = kReadyLimit;
+};
+
+}  // namespace Zelvo
