@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -60,6 +61,12 @@ public:
     // True while a capture thread runs.
     bool isStreaming() const { return !stopped.load(); }
     Platform getPlatform() const { return platform; }
+    // True while `frame` is a buffer of the current stream that a caller requested
+    // and has not released yet.
+    bool isBorrowed(const ZelvoFrameBuffer* frame) const;
+    // Grows by one whenever a new frame store replaces the buffers of the previous
+    // stream (every setOutputType that succeeds); buffers of an older generation are gone.
+    uint64_t bufferGeneration() const { return storeGeneration; }
 
     // Must stay the first member: the sensor's open receives a reference to it.
     CameraInfo info{};
@@ -81,7 +88,17 @@ public:
     int64_t lastFrameTime = 0;
     std::atomic<bool> autoFrameRate{true};
 
+    // Wall clock of the frame-rate estimate and adjustment, nanoseconds. Tests replace
+    // it before start to drive the estimate without waiting.
+    std::function<int64_t()> wallClock;
+
 private:
+    bool hostMissing() const;
+    void installSensor(std::unique_ptr<ZelvoTOFSensor> next);
+    void stopStream();
+    void backOff(int& delayMs);
+
+    uint64_t storeGeneration = 0;
     std::shared_ptr<Host> host;                  // null when the host could not be made
     std::string hostError;                       // printed by open when host is null
     std::shared_ptr<ComponentFactory> factory;
