@@ -12,6 +12,8 @@ constexpr int kMaxSkipFrameLoop = 255;
 }  // namespace
 
 int ZelvoTOFCamera::setControl(CameraCtrl ctrl, int value) {
+    // Controls belong to an opened camera, the camera's own settings included.
+    if (!device) return ZelvoUnkownError;
     switch (ctrl) {
     case SKIP_FRAME:
         if (value < 0 || value > skipFrameLoop.load(std::memory_order_relaxed))
@@ -26,7 +28,6 @@ int ZelvoTOFCamera::setControl(CameraCtrl ctrl, int value) {
         autoFrameRate.store(value != 0, std::memory_order_relaxed);
         return ZelvoSuccess;
     case FRAME_RATE: {
-        if (!device) return ZelvoUnkownError;
         // Bounded by what the device can run at, not by the rate set last, so a
         // lowered rate can be raised again.
         int limit = 0;
@@ -36,18 +37,17 @@ int ZelvoTOFCamera::setControl(CameraCtrl ctrl, int value) {
         return device->setControl(FRAME_RATE, value);
     }
     default:
-        if (!device) return ZelvoUnkownError;
         return device->setControl(ctrl, value);
     }
 }
 
 int ZelvoTOFCamera::getControl(CameraCtrl ctrl, int* value) {
+    if (!device) return ZelvoUnkownError;
+    if (!value) return ZelvoInvalidParameter;
     if (ctrl == AUTO_FRAME_RATE) {
-        if (!value) return ZelvoInvalidParameter;
         *value = autoFrameRate.load(std::memory_order_relaxed) ? 1 : 0;
         return ZelvoSuccess;
     }
-    if (!device) return ZelvoUnkownError;
     return device->getControl(ctrl, value);
 }
 

@@ -1,0 +1,36 @@
+// A host with a few text files in memory (served through fmemopen) and nothing else:
+// every other call fails with ENOSYS.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "core/host.h"
+
+namespace Zelvo::testing {
+
+class FakeHost : public Host {
+public:
+    // Serves `contents` (NULs included) at `path`.
+    void setText(const std::string& path, const std::string& contents);
+    void setModel(const std::string& contents);
+
+    int open(const char* path, int flags) override;
+    int close(int fd) override;
+    ssize_t read(int fd, void* buffer, size_t count) override;
+    int ioctl(int fd, unsigned long request, void* argument) override;
+    void* mmap(void* address, size_t length, int protection, int flags, int fd,
+               int64_t offset) override;
+    int munmap(void* address, size_t length) override;
+    int fstat(int fd, struct stat* status) override;
+    ssize_t readlink(const char* path, char* buffer, size_t size) override;
+    int listDirectory(const char* path, std::vector<std::string>& entries) override;
+    FILE* openText(const char* path, const char* mode) override;
+
+    int textOpens = 0;
+
+private:
+    std::map<std::string, std::string> texts;
+};
+
+}  // namespace Zelvo::testing
