@@ -1,13 +1,16 @@
 // The factory that builds this library's own transports and devices.
 #include "core/component_factory.h"
 
+#include "sensor/csi/csi_sensor.h"
+
 namespace Zelvo {
 namespace {
 
 class DefaultComponentFactory final : public ComponentFactory {
 public:
-    std::unique_ptr<ZelvoTOFSensor> createCSISensor(const char*, Platform, Host&) override {
-        return nullptr;
+    std::unique_ptr<ZelvoTOFSensor> createCSISensor(const char* devicePath, Platform platform,
+                                                    Host& host) override {
+        return std::make_unique<ZelvoTOFCSISensor>(devicePath, platform, host);
     }
     std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char*, int, Host&) override {
         return nullptr;

@@ -1,0 +1,78 @@
+#include "sensor/csi/frame_copy.h"
+
+#include <cstring>
+
+namespace Zelvo {
+namespace {
+
+constexpr size_t kSourceRowBytes = 512;
+constexpr size_t kCopiedRowBytes = 480;
+
+constexpr size_t kReorderBlockBytes = 960;
+constexpr size_t kReorderFirstBytes = 448;     // s[0..448)
+constexpr size_t kReorderMovedStart = 896;     // s[896..928)
+constexpr size_t kReorderMovedBytes = 32;
+constexpr size_t kReorderRestBytes = 480;      // s[448..928)
+constexpr size_t kReorderReadBytes = 928;      // the block bytes read
+
+constexpr size_t kPackedTailBytes = 8;
+constexpr size_t kPackedRowAlignment = 16;
+
+}  // namespace
+
+void copyWhole(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
+               size_t capacity) {
+    if (pos >= capacity) return;
+    const size_t bytes = length < capacity - pos ? length : capacity - pos;
+    memcpy(dst + pos, src, bytes);
+    pos += bytes;
+}
+
+void copyRows480of512(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
+                      size_t capacity) {
+    for (size_t offset = 0; offset + kCopiedRowBytes <= length; offset += kSourceRowBytes) {
+        if (pos + kCopiedRowBytes > capacity) return;
+        memcpy(dst + pos, src + offset, kCopiedRowBytes);
+        pos += kCopiedRowBytes;
+    }
+}
+
+void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
+                    size_t capacity) {
+    for (size_t offset = 0; offset + kReorderReadBytes <= length; offset += kReorderBlockBytes) {
+        if (pos + kReorderBlockBytes > capacity) return;
+        const uint8_t* block = src + offset;
+        uint8_t* out = dst + pos;
+        memcpy(out, block, kReorderFirstBytes);
+        memcpy(out + kReorderFirstBytes, block + kReorderMovedStart, kReorderMovedBytes);
+        memcpy(out + kReorderFirstBytes + kReorderMovedBytes, block + kReorderFirstBytes,
+               kReorderRestBytes);
+        pos += kReorderBlockBytes;
+    }
+}
+
+void unpackY12P(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, size_t& pos,
+                size_t capacity) {
+    if (length <= kPackedTailBytes) return;
+    const size_t rowBytes = width * 3 / 2;
+    const size_t stride = (rowBytes + kPackedRowAlignment - 1) / kPackedRowAlignment *
+                          kPackedRowAlignment;
+    const size_t padding = stride - rowBytes;
+    const size_t end = length - kPackedTailBytes;
+    const size_t sampleCapacity = capacity / 2;
+    uint16_t* samples = reinterpret_cast<uint16_t*>(dst);
+    size_t offset = 0;
+    while (pos + 2 <= sampleCapacity && offset + 3 <= length) {
+        const uint8_t b0 = src[offset];
+        const uint8_t b1 = src[offset + 1];
+        const uint8_t b2 = src[offset + 2];
+        samples[pos] = static_cast<uint16_t>((b0 << 4) | (b2 & 0x0F));
+        samples[pos + 1] = static_cast<uint16_t>((b1 << 4) | (b2 >> 4));
+        pos += 2;
+        offset += 3;
+        if (offset >= end) return;
+        if (padding != 0 && width != 0 && pos % width == 0) offset += padding;
+    }
+}
+
+}  // namespace Zelvo
