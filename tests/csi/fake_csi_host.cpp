@@ -301,8 +301,8 @@ int FakeCsiHost::dequeue(void* argument) {
 }
 
 void* FakeCsiHost::mmap(void*, size_t length, int, int, int fd, int64_t offset) {
-    if (!fds.count(fd)) {
-        errno = EBADF;
+    if (!fds.count(fd) || failMmap) {
+        errno = fds.count(fd) ? ENOMEM : EBADF;
         return MAP_FAILED;
     }
     std::vector<uint8_t>& memory = mappings[static_cast<uint32_t>(offset / kMapStride)];
@@ -312,6 +312,11 @@ void* FakeCsiHost::mmap(void*, size_t length, int, int, int fd, int64_t offset) 
 }
 
 int FakeCsiHost::munmap(void* address, size_t) {
+    if (failUnmaps > 0) {
+        --failUnmaps;
+        errno = EINVAL;
+        return -1;
+    }
     for (auto it = mappings.begin(); it != mappings.end(); ++it) {
         if (it->second.data() == address) {
             mappings.erase(it);

@@ -73,6 +73,8 @@ public:
     std::deque<ScriptedFrame> frames;
     std::map<std::pair<int, uint32_t>, int> controls;  // (fd, id) -> value
     bool streaming = false;
+    int failUnmaps = 0;    // the next munmap calls that fail
+    bool failMmap = false;
 
     // --- what the driver did ---
     std::vector<LoggedRequest> requests;
