@@ -1,10 +1,11 @@
 #include "sim/board_factory.h"
 
+#include "sim/board.h"
+
 namespace Zelvo::sim {
 
-std::shared_ptr<Host> createBoard(const char*, std::string& error) {
-    error = "ZELVO_SIM: the simulated board is not available in this build\n";
-    return nullptr;
+std::shared_ptr<Host> createBoard(const char* settings, std::string& error) {
+    return Board::create(settings, error);
 }
 
 }  // namespace Zelvo::sim

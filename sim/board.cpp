@@ -1,0 +1,412 @@
+#include "sim/board.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace Zelvo::sim {
+namespace {
+
+std::string charDevicePath(int major, int minor) {
+    return "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+}
+
+std::string i2cDevicePath(int bus) {
+    return "devices/platform/i2c@" + std::to_string(bus) + "/i2c-" + std::to_string(bus);
+}
+
+std::string busAddress(int bus) { return std::to_string(bus) + "-000c"; }
+
+int fail(int error) {
+    errno = error;
+    return -1;
+}
+
+}  // namespace
+
+std::shared_ptr<Board> Board::create(const char* text, std::string& error) {
+    Settings settings;
+    if (!parseSettings(text, settings, error)) return nullptr;
+    return std::make_shared<Board>(settings);
+}
+
+Board::Board(const Settings& settings)
+    : settings_(settings),
+      profile_(*findBoardProfile(settings.board)),
+      sensor_(settings),
+      registers_(sensor_),
+      controls_(sensor_) {
+    const bool mediaBoard = !profile_.entities.empty();
+    if (mediaBoard) {
+        media_ = std::make_unique<MediaDevice>(profile_);
+        std::vector<const EntityProfile*> withNodes;
+        for (const EntityProfile& entity : profile_.entities)
+            if (entity.subdevIndex >= 0) withNodes.push_back(&entity);
+        std::sort(withNodes.begin(), withNodes.end(),
+                  [](auto a, auto b) { return a->subdevIndex < b->subdevIndex; });
+        for (const EntityProfile* entity : withNodes)
+            subdevs_.emplace_back(*entity,
+                                  entity->role == EntityRole::Sensor ? &controls_ : nullptr);
+    }
+    CaptureNode::PipelineCheck check;
+    if (mediaBoard) check = [this](const PixelLayout& layout) { return pipelineCheck(layout); };
+    capture_ = std::make_unique<CaptureNode>(profile_, sensor_, faults_,
+                                             mediaBoard ? nullptr : &controls_, check);
+    for (const AdapterProfile& adapter : profile_.adapters)
+        adapters_.push_back(std::make_unique<I2cAdapter>(
+            adapter.bus, adapter.name, adapter.bus == profile_.sensorBus ? &registers_ : nullptr,
+            faults_));
+    buildFiles();
+}
+
+Board::~Board() = default;
+
+void Board::addCharDevice(const std::string& node, int major, int minor, const std::string& name,
+                          const std::string& sysfsPath, bool withMedia) {
+    const std::string base = charDevicePath(major, minor);
+    files_.addLink(base, "../../" + sysfsPath);
+    if (!name.empty()) files_.addFile(base + "/name", name + "\n");
+    files_.addFile(base + "/dev", std::to_string(major) + ":" + std::to_string(minor) + "\n");
+    files_.addFile(base + "/uevent", "MAJOR=" + std::to_string(major) + "\nMINOR=" +
+                                         std::to_string(minor) + "\nDEVNAME=" + node + "\n");
+    const std::string device = base + "/device";
+    for (const char* entry : {"driver", "driver_override", "modalias", "of_node", "power",
+                              "subsystem", "uevent"})
+        files_.addDirectoryEntry(device, entry);
+    if (withMedia) files_.addDirectoryEntry(device, "media0");
+    files_.addDirectoryEntry(device, "video4linux");
+    files_.addDirectoryEntry("/dev", node);
+}
+
+void Board::buildFiles() {
+    std::string model = profile_.model;
+    model.push_back('\0');  // devicetree strings end in a NUL
+    files_.addFile("/sys/firmware/devicetree/base/model", model);
+    files_.addFile("/proc/mounts",
+                   "/dev/root / ext4 rw,noatime 0 0\n"
+                   "devtmpfs /dev devtmpfs rw,relatime,size=1878516k,mode=755 0 0\n"
+                   "proc /proc proc rw,relatime 0 0\n"
+                   "sysfs /sys sysfs rw,nosuid,nodev,noexec,relatime 0 0\n"
+                   "tmpfs /run tmpfs rw,nosuid,nodev,size=805888k,mode=755 0 0\n");
+
+    const bool mediaBoard = media_ != nullptr;
+    addCharDevice("video0", kVideoMajor, 0, profile_.captureName,
+                  profile_.platformDevice + "/video4linux/video0", mediaBoard);
+    for (const SubDevice& subdev : subdevs_) {
+        const EntityProfile& entity = subdev.entity();
+        const std::string node = "v4l-subdev" + std::to_string(entity.subdevIndex);
+        const std::string owner = subdev.isSensor()
+                                      ? i2cDevicePath(profile_.sensorBus) + "/" +
+                                            busAddress(profile_.sensorBus)
+                                      : profile_.platformDevice;
+        addCharDevice(node, kVideoMajor, subdevMinor(entity.subdevIndex), entity.name,
+                      owner + "/video4linux/" + node, true);
+    }
+    if (mediaBoard)
+        addCharDevice("media0", kMediaMajor, 0, "", profile_.platformDevice + "/media0", false);
+
+    std::string procBus;
+    for (const auto& adapter : adapters_) {
+        const std::string node = "i2c-" + std::to_string(adapter->bus());
+        addCharDevice(node, kI2cMajor, adapter->bus(), adapter->name(),
+                      i2cDevicePath(adapter->bus()) + "/i2c-dev/" + node, false);
+        files_.addDirectoryEntry("/sys/class/i2c-dev", node);
+        files_.addFile("/sys/class/i2c-dev/" + node + "/name", adapter->name() + "\n");
+        char line[160];
+        std::snprintf(line, sizeof(line), "%s\t%-10s\t%-32s\t%s\n", node.c_str(), "i2c",
+                      adapter->name().c_str(), "I2C adapter");
+        procBus += line;
+    }
+    if (profile_.procBusI2c) files_.addFile("/proc/bus/i2c", procBus);
+}
+
+int Board::pipelineCheck(const PixelLayout& layout) const {
+    if (!media_->pipelineLinked()) return -EPIPE;
+    const SubDevice* sensor = nullptr;
+    for (const SubDevice& subdev : subdevs_)
+        if (subdev.isSensor()) sensor = &subdev;
+    if (!sensor) return -EPIPE;
+    const v4l2_mbus_framefmt& source = sensor->activeFormat(0);
+    if (source.width != layout.width || source.height != layout.height) return -EPIPE;
+    for (const SubDevice& subdev : subdevs_) {
+        const v4l2_mbus_framefmt& sink = subdev.activeFormat(0);
+        if (sink.width != source.width || sink.height != source.height || sink.code != source.code)
+            return -EPIPE;
+    }
+    return 0;
+}
+
+int Board::allocateDescriptor() const {
+    int fd = 3;
+    for (const auto& entry : descriptors_) {
+        if (entry.first > fd) break;
+        if (entry.first == fd) ++fd;
+    }
+    return fd;
+}
+
+std::shared_ptr<Board::Handle> Board::find(int fd) const {
+    auto it = descriptors_.find(fd);
+    return it == descriptors_.end() ? nullptr : it->second;
+}
+
+int Board::open(const char* path, int flags) {
+    if (!path) return fail(EFAULT);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string name = path;
+    int error = 0;
+    if (faults_.takeOpenFailure(name, error)) return fail(error);
+    auto handle = std::make_shared<Handle>();
+    handle->flags = flags;
+    const bool isDevice = name.compare(0, 5, "/dev/") == 0;
+    if (isDevice && faults_.unplugged()) return fail(ENODEV);
+    if (name == "/dev/video0") {
+        handle->kind = NodeKind::Capture;
+        handle->major = kVideoMajor;
+    } else if (name == "/dev/media0" && media_) {
+        handle->kind = NodeKind::Media;
+        handle->major = kMediaMajor;
+    } else if (name.compare(0, 15, "/dev/v4l-subdev") == 0) {
+        bool found = false;
+        for (size_t i = 0; i < subdevs_.size(); ++i) {
+            const EntityProfile& entity = subdevs_[i].entity();
+            if (name != "/dev/v4l-subdev" + std::to_string(entity.subdevIndex)) continue;
+            handle->kind = NodeKind::Subdev;
+            handle->index = i;
+            handle->subdev = subdevs_[i].newClient();
+            handle->major = kVideoMajor;
+            handle->minor = static_cast<uint32_t>(subdevMinor(entity.subdevIndex));
+            found = true;
+        }
+        if (!found) return fail(ENOENT);
+    } else if (name.compare(0, 9, "/dev/i2c-") == 0) {
+        bool found = false;
+        for (size_t i = 0; i < adapters_.size(); ++i) {
+            if (name != "/dev/i2c-" + std::to_string(adapters_[i]->bus())) continue;
+            handle->kind = NodeKind::I2c;
+            handle->index = i;
+            handle->major = kI2cMajor;
+            handle->minor = static_cast<uint32_t>(adapters_[i]->bus());
+            found = true;
+        }
+        if (!found) return fail(ENOENT);
+    } else if (const std::string* content = files_.file(name)) {
+        if ((flags & O_ACCMODE) != O_RDONLY) return fail(EACCES);
+        handle->kind = NodeKind::Text;
+        handle->content = *content;
+    } else if (files_.directory(name)) {
+        return fail(EISDIR);
+    } else {
+        return fail(ENOENT);
+    }
+    const int fd = allocateDescriptor();
+    descriptors_[fd] = handle;
+    return fd;
+}
+
+int Board::close(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = descriptors_.find(fd);
+    if (it == descriptors_.end()) return fail(EBADF);
+    std::shared_ptr<Handle> handle = it->second;
+    descriptors_.erase(it);
+    handle->closed = true;
+    if (handle->kind == NodeKind::Capture) {
+        capture_->release(handle.get());
+        capture_->wake();
+    }
+    return 0;
+}
+
+ssize_t Board::read(int fd, void* buffer, size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::shared_ptr<Handle> handle = find(fd);
+    if (!handle) return fail(EBADF);
+    if (handle->kind != NodeKind::Text && faults_.unplugged()) return fail(ENODEV);
+    if (!buffer && count > 0) return fail(EFAULT);
+    switch (handle->kind) {
+    case NodeKind::Text: {
+        size_t available = handle->content.size() - std::min(handle->position, handle->content.size());
+        size_t taken = std::min(count, available);
+        std::memcpy(buffer, handle->content.data() + handle->position, taken);
+        handle->position += taken;
+        return static_cast<ssize_t>(taken);
+    }
+    case NodeKind::I2c: {
+        long result = adapters_[handle->index]->read(handle->i2c, buffer, count);
+        if (result < 0) return fail(static_cast<int>(-result));
+        return result;
+    }
+    default:
+        return fail(EINVAL);  // no read() I/O on video, sub-device and media nodes
+    }
+}
+
+int Board::ioctl(int fd, unsigned long request, void* argument) {
+    int result = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        std::shared_ptr<Handle> handle = find(fd);
+        int error = 0;
+        if (!handle) {
+            result = -EBADF;
+        } else if (handle->kind != NodeKind::Text && faults_.unplugged()) {
+            result = -ENODEV;
+        } else if (faults_.takeRequestFailure(request, error)) {
+            result = -error;
+        } else {
+            switch (handle->kind) {
+            case NodeKind::Capture:
+                result = capture_->ioctl(handle.get(), (handle->flags & O_NONBLOCK) != 0, request,
+                                         argument, lock, handle->closed);
+                break;
+            case NodeKind::Subdev:
+                result = subdevs_[handle->index].ioctl(handle->subdev, request, argument,
+                                                       capture_->streaming());
+                break;
+            case NodeKind::Media:
+                result = media_->ioctl(request, argument, capture_->streaming());
+                break;
+            case NodeKind::I2c:
+                result = adapters_[handle->index]->ioctl(handle->i2c, request, argument);
+                break;
+            case NodeKind::Text:
+                result = -ENOTTY;
+                break;
+            }
+        }
+    }
+    if (result < 0) return fail(-result);
+    return result;
+}
+
+void* Board::mmap(void*, size_t length, int, int flags, int fd, int64_t offset) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<Handle> handle = find(fd);
+    if (!handle) {
+        errno = EBADF;
+        return MAP_FAILED;
+    }
+    if (handle->kind != NodeKind::Capture) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    if (faults_.unplugged()) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    std::shared_ptr<BufferMemory> memory;
+    if (int result = capture_->map(length, flags, offset, memory)) {
+        errno = -result;
+        return MAP_FAILED;
+    }
+    mappings_.push_back({memory->data, length, memory});
+    return memory->data;
+}
+
+int Board::munmap(void* address, size_t length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto pages = [](size_t bytes) { return (bytes + kPageSize - 1) / kPageSize; };
+    for (auto it = mappings_.begin(); it != mappings_.end(); ++it) {
+        if (it->address == address && length > 0 && pages(it->length) == pages(length)) {
+            mappings_.erase(it);
+            return 0;
+        }
+    }
+    return fail(EINVAL);
+}
+
+int Board::fstat(int fd, struct stat* status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<Handle> handle = find(fd);
+    if (!handle) return fail(EBADF);
+    if (!status) return fail(EFAULT);
+    std::memset(status, 0, sizeof(*status));
+    if (handle->kind == NodeKind::Text) {
+        status->st_mode = S_IFREG | 0444;
+        status->st_size = static_cast<off_t>(handle->content.size());
+    } else {
+        status->st_mode = S_IFCHR | 0660;
+        status->st_rdev = makedev(handle->major, handle->minor);
+    }
+    status->st_nlink = 1;
+    return 0;
+}
+
+ssize_t Board::readlink(const char* path, char* buffer, size_t size) {
+    if (!path || !buffer) return fail(EFAULT);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string* target = files_.link(path);
+    if (!target) {
+        bool exists = files_.file(path) || files_.directory(path);
+        return fail(exists ? EINVAL : ENOENT);
+    }
+    if (size == 0) return fail(EINVAL);
+    size_t copied = std::min(size, target->size());
+    std::memcpy(buffer, target->data(), copied);
+    return static_cast<ssize_t>(copied);
+}
+
+int Board::listDirectory(const char* path, std::vector<std::string>& entries) {
+    if (!path) return fail(EFAULT);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::vector<std::string>* listing = files_.directory(path);
+    if (!listing) return fail(files_.file(path) ? ENOTDIR : ENOENT);
+    entries = *listing;
+    return 0;
+}
+
+FILE* Board::openText(const char* path, const char* mode) {
+    if (!path) {
+        errno = EFAULT;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    int error = 0;
+    if (faults_.takeOpenFailure(path, error)) {
+        errno = error;
+        return nullptr;
+    }
+    return files_.openText(path, mode);
+}
+
+void Board::unplug() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.unplugAfterFrames(0);
+    capture_->wake();
+}
+
+SensorState Board::sensorState() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    SensorState state;
+    state.rangeControl = sensor_.rangeControl();
+    state.exposure = sensor_.exposure();
+    state.frameRate = sensor_.frameRate();
+    state.frameRateRegister = sensor_.frameRateRegister();
+    state.calibrationRequest = registers_.calibrationRequest();
+    state.controlWrites = controls_.writes();
+    for (const auto& adapter : adapters_) {
+        if (adapter->bus() != profile_.sensorBus) continue;
+        state.lastI2cTransfer = adapter->lastTransfer();
+        state.i2cWrites = adapter->sensorWrites();
+    }
+    state.pipelineLinked = !media_ || media_->pipelineLinked();
+    state.streaming = capture_->streaming();
+    return state;
+}
+
+size_t Board::openDescriptors() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return descriptors_.size();
+}
+
+size_t Board::mappings() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mappings_.size();
+}
+
+}  // namespace Zelvo::sim

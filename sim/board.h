@@ -1,0 +1,114 @@
+// The simulated board as a host: the kernel side of a CSI time-of-flight camera behind
+// the host seam, with its devicetree, sysfs and procfs entries.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/host.h"
+#include "sim/board_profile.h"
+#include "sim/capture_node.h"
+#include "sim/fault_injection.h"
+#include "sim/i2c_adapter.h"
+#include "sim/media_device.h"
+#include "sim/sensor_controls.h"
+#include "sim/sensor_registers.h"
+#include "sim/settings.h"
+#include "sim/sub_device.h"
+#include "sim/tof_sensor.h"
+#include "sim/virtual_files.h"
+
+namespace Zelvo::sim {
+
+// What the sensor has received, for tests that check exact values.
+struct SensorState {
+    int rangeControl = 0;
+    int exposure = 0;
+    int frameRate = 0;               // depth frames per second the sensor runs at
+    uint32_t frameRateRegister = 0;  // last value written to the frame-rate register
+    uint32_t calibrationRequest = 0;
+    std::vector<ControlWrite> controlWrites;
+    std::vector<I2cMessageRecord> lastI2cTransfer;
+    std::vector<I2cMessageRecord> i2cWrites;
+    bool pipelineLinked = false;     // media links the capture needs are enabled
+    bool streaming = false;
+};
+
+class Board final : public Host {
+public:
+    // A fresh board, or null with error holding one line that names the bad setting.
+    static std::shared_ptr<Board> create(const char* settings, std::string& error);
+
+    explicit Board(const Settings& settings);
+    ~Board() override;
+
+    int open(const char* path, int flags) override;
+    int close(int fd) override;
+    ssize_t read(int fd, void* buffer, size_t count) override;
+    int ioctl(int fd, unsigned long request, void* argument) override;
+    void* mmap(void* address, size_t length, int protection, int flags, int fd,
+               int64_t offset) override;
+    int munmap(void* address, size_t length) override;
+    int fstat(int fd, struct stat* status) override;
+    ssize_t readlink(const char* path, char* buffer, size_t size) override;
+    int listDirectory(const char* path, std::vector<std::string>& entries) override;
+    FILE* openText(const char* path, const char* mode) override;
+
+    const Settings& settings() const { return settings_; }
+    const BoardProfile& profile() const { return profile_; }
+    FaultInjection& faults() { return faults_; }
+    // Unplugs the camera at once, waking a blocked dequeue.
+    void unplug();
+    SensorState sensorState();
+    size_t openDescriptors();
+    size_t mappings();
+
+private:
+    enum class NodeKind { Text, Capture, Subdev, Media, I2c };
+
+    struct Handle {
+        NodeKind kind;
+        int flags = 0;
+        size_t index = 0;         // sub-device or adapter
+        std::string content;      // text files
+        size_t position = 0;
+        SubdevClient subdev;
+        I2cClient i2c;
+        uint32_t major = 0, minor = 0;
+        bool closed = false;
+    };
+
+    struct Mapping {
+        void* address;
+        size_t length;
+        std::shared_ptr<BufferMemory> memory;
+    };
+
+    void buildFiles();
+    void addCharDevice(const std::string& node, int major, int minor, const std::string& name,
+                       const std::string& sysfsPath, bool withMedia);
+    int pipelineCheck(const PixelLayout& layout) const;
+    int allocateDescriptor() const;
+    std::shared_ptr<Handle> find(int fd) const;
+
+    const Settings settings_;
+    const BoardProfile& profile_;
+    std::mutex mutex_;
+    FaultInjection faults_;
+    TofSensor sensor_;
+    SensorRegisters registers_;
+    SensorControls controls_;
+    std::unique_ptr<MediaDevice> media_;
+    std::vector<SubDevice> subdevs_;
+    std::unique_ptr<CaptureNode> capture_;
+    std::vector<std::unique_ptr<I2cAdapter>> adapters_;
+    VirtualFiles files_;
+    std::map<int, std::shared_ptr<Handle>> descriptors_;
+    std::vector<Mapping> mappings_;
+};
+
+}  // namespace Zelvo::sim

@@ -1,0 +1,166 @@
+#include "sim/board_profile.h"
+
+#include <linux/media.h>
+
+namespace Zelvo::sim {
+namespace {
+
+constexpr uint32_t kFixedLink = MEDIA_LNK_FL_ENABLED | MEDIA_LNK_FL_IMMUTABLE;
+
+std::vector<BoardProfile> buildProfiles() {
+    std::vector<BoardProfile> profiles;
+
+    BoardProfile rpi5;
+    rpi5.key = "rpi5";
+    rpi5.model = "Raspberry Pi 5 Model B Rev 1.0";
+    rpi5.platform = 6;
+    rpi5.captureName = "rp1-cfe-csi2_ch0";
+    rpi5.driverName = "rp1-cfe";
+    rpi5.cardName = "rp1-cfe";
+    rpi5.platformDevice = "devices/platform/axi/1000120000.pcie/1f00128000.csi";
+    rpi5.multiPlanar = false;
+    rpi5.packedFormat = true;
+    rpi5.shiftedReorder = false;
+    rpi5.strideAlignment = 16;
+    rpi5.mediaModel = "rp1-cfe";
+    rpi5.entities = {
+        {1, "csi2", MEDIA_ENT_F_VID_IF_BRIDGE, EntityRole::Bridge, 0, 5},
+        {7, "pisp-fe", MEDIA_ENT_F_PROC_VIDEO_ISP, EntityRole::Other, -1, 5},
+        {14, "rp1-cfe-csi2_ch0", MEDIA_ENT_F_IO_V4L, EntityRole::Capture, -1, 1},
+        {20, "zelvo-korvane 4-000c", MEDIA_ENT_F_CAM_SENSOR, EntityRole::Sensor, 1, 1},
+    };
+    rpi5.links = {
+        {20, 0, 1, 0, kFixedLink, false},
+        {1, 4, 14, 0, 0, true},
+        {1, 1, 7, 0, 0, false},
+    };
+    rpi5.adapters = {{1, "Synopsys DesignWare I2C adapter"}, {4, "Synopsys DesignWare I2C adapter"}};
+    rpi5.sensorBus = 4;
+    rpi5.procBusI2c = false;
+    profiles.push_back(rpi5);
+
+    BoardProfile rpi4;
+    rpi4.key = "rpi4";
+    rpi4.model = "Raspberry Pi 4 Model B Rev 1.5";
+    rpi4.platform = 5;
+    rpi4.captureName = "unicam-image";
+    rpi4.driverName = "unicam";
+    rpi4.cardName = "unicam";
+    rpi4.platformDevice = "devices/platform/soc/fe801000.csi";
+    rpi4.multiPlanar = false;
+    rpi4.packedFormat = false;
+    rpi4.shiftedReorder = false;
+    rpi4.strideAlignment = 256;
+    rpi4.mediaModel = "unicam";
+    rpi4.entities = {
+        {1, "zelvo-korvane 10-000c", MEDIA_ENT_F_CAM_SENSOR, EntityRole::Sensor, 0, 1},
+        {3, "unicam-image", MEDIA_ENT_F_IO_V4L, EntityRole::Capture, -1, 1},
+    };
+    rpi4.links = {{1, 0, 3, 0, kFixedLink, false}};
+    rpi4.adapters = {{1, "bcm2835 (i2c@7e804000)"}, {10, "i2c-22-mux (chan_id 1)"}};
+    rpi4.sensorBus = 10;
+    rpi4.procBusI2c = true;
+    profiles.push_back(rpi4);
+
+    BoardProfile rock;
+    rock.key = "rock5b";
+    rock.model = "Radxa ROCK 5B";
+    rock.platform = 7;
+    rock.captureName = "stream_cif_mipi_id0";
+    rock.driverName = "rkcif";
+    rock.cardName = "rkcif";
+    rock.platformDevice = "devices/platform/rkcif-mipi-lvds2";
+    rock.multiPlanar = true;
+    rock.packedFormat = false;
+    rock.shiftedReorder = false;
+    rock.strideAlignment = 16;
+    rock.mediaModel = "rkcif-mipi-lvds2";
+    rock.entities = {
+        {1, "rockchip-csi2-dphy1", MEDIA_ENT_F_VID_IF_BRIDGE, EntityRole::Bridge, 0, 2},
+        {4, "rockchip-mipi-csi2", MEDIA_ENT_F_VID_IF_BRIDGE, EntityRole::Other, -1, 2},
+        {7, "stream_cif_mipi_id0", MEDIA_ENT_F_IO_V4L, EntityRole::Capture, -1, 1},
+        {12, "m00_b_korvane 3-000c", MEDIA_ENT_F_CAM_SENSOR, EntityRole::Sensor, 1, 1},
+    };
+    rock.links = {
+        {12, 0, 1, 0, kFixedLink, false},
+        {1, 1, 4, 0, kFixedLink, false},
+        {4, 1, 7, 0, kFixedLink, false},
+    };
+    rock.adapters = {{0, "rk3x-i2c"}, {3, "rk3x-i2c"}};
+    rock.sensorBus = 3;
+    rock.procBusI2c = false;
+    profiles.push_back(rock);
+
+    BoardProfile nano;
+    nano.key = "jetson-nano";
+    nano.model = "NVIDIA Jetson Nano Developer Kit";
+    nano.platform = 2;
+    nano.captureName = "vi-output, zelvo 7-000c";
+    nano.driverName = "tegra-video";
+    nano.cardName = "vi-output, zelvo 7-000c";
+    nano.platformDevice = "devices/platform/host1x/vi";
+    nano.multiPlanar = false;
+    nano.packedFormat = false;
+    nano.shiftedReorder = false;
+    nano.strideAlignment = 32;
+    nano.adapters = {{1, "Tegra I2C adapter"}, {7, "i2c-6-mux (chan_id 1)"}};
+    nano.sensorBus = 7;
+    nano.procBusI2c = false;
+    profiles.push_back(nano);
+
+    BoardProfile orin = nano;
+    orin.key = "jetson-orin";
+    orin.model = "NVIDIA Jetson AGX Orin Developer Kit";
+    orin.platform = 3;
+    orin.captureName = "vi-output, zelvo 9-000c";
+    orin.cardName = orin.captureName;
+    orin.shiftedReorder = true;
+    orin.adapters = {{1, "3160000.i2c"}, {9, "i2c-2-mux (chan_id 0)"}};
+    orin.sensorBus = 9;
+    profiles.push_back(orin);
+
+    BoardProfile xavier = orin;
+    xavier.key = "jetson-xavier";
+    xavier.model = "NVIDIA Jetson Xavier NX Developer Kit";
+    xavier.captureName = "vi-output, zelvo 30-000c";
+    xavier.cardName = xavier.captureName;
+    xavier.adapters = {{1, "3160000.i2c"}, {30, "i2c-2-mux (chan_id 0)"}};
+    xavier.sensorBus = 30;
+    profiles.push_back(xavier);
+
+    BoardProfile other;
+    other.key = "other";
+    other.model = "Generic ARMv7 development board";
+    other.platform = 0;
+    other.captureName = "zelvo-capture";
+    other.driverName = "zelvo-capture";
+    other.cardName = "zelvo-capture";
+    other.platformDevice = "devices/platform/soc/capture";
+    other.multiPlanar = false;
+    other.packedFormat = false;
+    other.shiftedReorder = false;
+    other.strideAlignment = 16;
+    other.adapters = {{1, "i2c-gpio"}};
+    other.sensorBus = 1;
+    other.procBusI2c = false;
+    profiles.push_back(other);
+
+    return profiles;
+}
+
+}  // namespace
+
+const std::vector<BoardProfile>& boardProfiles() {
+    static const std::vector<BoardProfile> profiles = buildProfiles();
+    return profiles;
+}
+
+const BoardProfile* findBoardProfile(const std::string& key) {
+    for (const BoardProfile& profile : boardProfiles())
+        if (profile.key == key) return &profile;
+    return nullptr;
+}
+
+int subdevMinor(int subdevIndex) { return subdevIndex < 0 ? -1 : 1 + subdevIndex; }
+
+}  // namespace Zelvo::sim

@@ -1,0 +1,420 @@
+#include "sim/capture_node.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+
+namespace Zelvo::sim {
+namespace {
+
+constexpr uint32_t kKernelVersion = (6 << 16) | (6 << 8);
+constexpr uint32_t kMinSize = 16;
+constexpr uint32_t kMaxSize = 4096;
+
+size_t pageAlign(size_t bytes) { return (bytes + kPageSize - 1) / kPageSize * kPageSize; }
+
+void copyText(uint8_t* destination, size_t size, const std::string& text) {
+    std::memset(destination, 0, size);
+    std::memcpy(destination, text.c_str(), std::min(size - 1, text.size()));
+}
+
+timeval toTimeval(MonotonicClock::time_point time) {
+    auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+    timeval value{};
+    value.tv_sec = static_cast<decltype(value.tv_sec)>(micros / 1000000);
+    value.tv_usec = static_cast<decltype(value.tv_usec)>(micros % 1000000);
+    return value;
+}
+
+}  // namespace
+
+BufferMemory::BufferMemory(size_t bytes) : size(pageAlign(bytes)) {
+    data = static_cast<uint8_t*>(std::aligned_alloc(kPageSize, size));
+    if (data) std::memset(data, 0, size);
+}
+
+BufferMemory::~BufferMemory() { std::free(data); }
+
+CaptureNode::CaptureNode(const BoardProfile& profile, TofSensor& sensor, FaultInjection& faults,
+                         SensorControls* controls, PipelineCheck pipelineCheck)
+    : profile_(profile),
+      sensor_(sensor),
+      faults_(faults),
+      controls_(controls),
+      pipelineCheck_(std::move(pipelineCheck)) {
+    format_.pixelFormat = profile_.packedFormat ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12;
+    format_.width = kSensorWidth;
+    format_.height = kSensorHeight;
+    format_.shiftedReorder = profile_.shiftedReorder;
+    computeLayout(format_, profile_.strideAlignment);
+}
+
+uint32_t CaptureNode::bufferType() const {
+    return profile_.multiPlanar ? V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE : V4L2_BUF_TYPE_VIDEO_CAPTURE;
+}
+
+bool CaptureNode::supportsPixelFormat(uint32_t pixelFormat) const {
+    return pixelFormat == V4L2_PIX_FMT_Y12 ||
+           (profile_.packedFormat && pixelFormat == V4L2_PIX_FMT_Y12P);
+}
+
+void CaptureNode::adjustFormat(PixelLayout& layout) const {
+    if (!supportsPixelFormat(layout.pixelFormat))
+        layout.pixelFormat = profile_.packedFormat ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12;
+    if (profile_.entities.empty()) {
+        // Without a media graph the node follows the sensor's single mode.
+        layout.width = kSensorWidth;
+        layout.height = kSensorHeight;
+    } else {
+        layout.width = std::clamp(layout.width, kMinSize, kMaxSize) & ~1u;
+        layout.height = std::clamp(layout.height, 1u, kMaxSize);
+    }
+    layout.shiftedReorder = profile_.shiftedReorder;
+    computeLayout(layout, profile_.strideAlignment);
+}
+
+void CaptureNode::readFormat(const PixelLayout& layout, v4l2_format& format) const {
+    std::memset(&format.fmt, 0, sizeof(format.fmt));
+    if (profile_.multiPlanar) {
+        v4l2_pix_format_mplane& mp = format.fmt.pix_mp;
+        mp.width = layout.width;
+        mp.height = layout.height;
+        mp.pixelformat = layout.pixelFormat;
+        mp.field = V4L2_FIELD_NONE;
+        mp.colorspace = V4L2_COLORSPACE_RAW;
+        mp.num_planes = 1;
+        mp.plane_fmt[0].bytesperline = layout.bytesPerLine;
+        mp.plane_fmt[0].sizeimage = layout.sizeImage;
+    } else {
+        v4l2_pix_format& pix = format.fmt.pix;
+        pix.width = layout.width;
+        pix.height = layout.height;
+        pix.pixelformat = layout.pixelFormat;
+        pix.field = V4L2_FIELD_NONE;
+        pix.colorspace = V4L2_COLORSPACE_RAW;
+        pix.bytesperline = layout.bytesPerLine;
+        pix.sizeimage = layout.sizeImage;
+    }
+}
+
+void CaptureNode::writeFormat(const v4l2_format& format, PixelLayout& layout) const {
+    if (profile_.multiPlanar) {
+        layout.width = format.fmt.pix_mp.width;
+        layout.height = format.fmt.pix_mp.height;
+        layout.pixelFormat = format.fmt.pix_mp.pixelformat;
+    } else {
+        layout.width = format.fmt.pix.width;
+        layout.height = format.fmt.pix.height;
+        layout.pixelFormat = format.fmt.pix.pixelformat;
+    }
+}
+
+int CaptureNode::formatRequest(unsigned long request, v4l2_format& format) {
+    if (format.type != bufferType()) return -EINVAL;
+    if (request == VIDIOC_G_FMT) {
+        readFormat(format_, format);
+        return 0;
+    }
+    PixelLayout layout;
+    writeFormat(format, layout);
+    adjustFormat(layout);
+    if (request == VIDIOC_S_FMT) {
+        if (!buffers_.empty() || streaming_) return -EBUSY;
+        format_ = layout;
+    }
+    readFormat(layout, format);
+    return 0;
+}
+
+int CaptureNode::requestBuffers(const void* client, v4l2_requestbuffers& request) {
+    if (request.type != bufferType() || request.memory != V4L2_MEMORY_MMAP) return -EINVAL;
+    if (ownedByOther(client)) return -EBUSY;
+    if (streaming_) return -EBUSY;
+    freeBuffers();
+    request.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP;
+    if (request.count == 0) {
+        owner_ = nullptr;
+        return 0;
+    }
+    uint32_t granted = std::min(request.count, kMaxBuffers);
+    int limit = faults_.grantLimit();
+    if (limit >= 0) granted = std::min(granted, static_cast<uint32_t>(limit));
+    uint32_t offset = 0;
+    for (uint32_t i = 0; i < granted; ++i) {
+        Buffer buffer;
+        buffer.memory = std::make_shared<BufferMemory>(format_.sizeImage);
+        if (!buffer.memory->data) {
+            freeBuffers();
+            return -ENOMEM;
+        }
+        buffer.offset = offset;
+        offset += static_cast<uint32_t>(buffer.memory->size);
+        buffers_.push_back(std::move(buffer));
+    }
+    request.count = granted;
+    owner_ = granted > 0 ? client : nullptr;
+    return 0;
+}
+
+int CaptureNode::checkBuffer(const v4l2_buffer& buffer) const {
+    if (buffer.type != bufferType()) return -EINVAL;
+    if (buffer.index >= buffers_.size()) return -EINVAL;
+    if (profile_.multiPlanar) {
+        if (buffer.length < 1) return -EINVAL;
+        if (!buffer.m.planes) return -EFAULT;
+    }
+    return 0;
+}
+
+void CaptureNode::describeBuffer(uint32_t index, v4l2_buffer& buffer) const {
+    const Buffer& source = buffers_[index];
+    v4l2_plane* planes = profile_.multiPlanar ? buffer.m.planes : nullptr;
+    const uint32_t type = buffer.type;
+    std::memset(&buffer, 0, sizeof(buffer));
+    buffer.index = index;
+    buffer.type = type;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    buffer.field = V4L2_FIELD_NONE;
+    buffer.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
+                   V4L2_BUF_FLAG_TSTAMP_SRC_EOF | (source.queued ? V4L2_BUF_FLAG_QUEUED : 0);
+    buffer.timestamp = source.timestamp;
+    buffer.sequence = source.sequence;
+    if (profile_.multiPlanar) {
+        buffer.length = 1;
+        buffer.m.planes = planes;
+        std::memset(planes, 0, sizeof(*planes));
+        planes[0].length = format_.sizeImage;
+        planes[0].bytesused = source.bytesUsed;
+        planes[0].m.mem_offset = source.offset;
+    } else {
+        buffer.length = format_.sizeImage;
+        buffer.bytesused = source.bytesUsed;
+        buffer.m.offset = source.offset;
+    }
+}
+
+int CaptureNode::queueBuffer(const void* client, v4l2_buffer& buffer) {
+    if (int error = checkBuffer(buffer)) return error;
+    if (buffer.memory != V4L2_MEMORY_MMAP) return -EINVAL;
+    if (ownedByOther(client)) return -EBUSY;
+    Buffer& target = buffers_[buffer.index];
+    if (target.queued) return -EINVAL;
+    target.queued = true;
+    queue_.push_back(buffer.index);
+    describeBuffer(buffer.index, buffer);
+    wakeup_.notify_all();
+    return 0;
+}
+
+MonotonicClock::duration CaptureNode::framePeriod() const {
+    return std::chrono::duration_cast<MonotonicClock::duration>(std::chrono::nanoseconds(
+        1000000000LL / std::max(1, sensor_.frameRate())));
+}
+
+MonotonicClock::time_point CaptureNode::dueTime() const {
+    auto due = burstStart_ + subFrame_ * kSubFrameGap;
+    if (subFrame_ >= delayedFrom_) due += delay_;
+    return due;
+}
+
+void CaptureNode::fill(Buffer& buffer, MonotonicClock::time_point stamp) {
+    packSubFrame(frame_ + static_cast<size_t>(subFrame_) * kSamplesPerPhase, format_,
+                 buffer.memory->data);
+    buffer.bytesUsed = format_.sizeImage;
+    buffer.timestamp = toTimeval(stamp);
+    buffer.sequence = sequence_++;
+}
+
+int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer& buffer,
+                               std::unique_lock<std::mutex>& lock, const bool& clientClosed) {
+    if (buffer.type != bufferType()) return -EINVAL;
+    if (buffer.memory != V4L2_MEMORY_MMAP) return -EINVAL;
+    if (profile_.multiPlanar && (buffer.length < 1 || !buffer.m.planes)) return -EINVAL;
+    if (ownedByOther(client)) return -EBUSY;
+    const bool freeRunning = sensor_.frameRate() == 0;
+    MonotonicClock::time_point due;
+    while (true) {
+        if (clientClosed) return -EBADF;
+        if (faults_.unplugged()) return -ENODEV;
+        if (!streaming_) return -EINVAL;
+        if (queue_.empty()) {
+            if (nonBlocking) return -EAGAIN;
+            wakeup_.wait(lock);
+            continue;
+        }
+        const auto now = MonotonicClock::now();
+        if (freeRunning) {
+            due = now;
+            break;
+        }
+        if (subFrame_ == 0) {
+            // Bursts nobody was waiting for are gone; the newest one that began counts.
+            const auto period = framePeriod();
+            if (now - burstStart_ >= period) burstStart_ += ((now - burstStart_) / period) * period;
+        }
+        due = dueTime();
+        if (now >= due) break;
+        if (nonBlocking) return -EAGAIN;
+        wakeup_.wait_until(lock, due);
+    }
+    if (subFrame_ == 0) {
+        frame_ = sensor_.nextFrame();
+        int64_t delayUs = 0;
+        delayedFrom_ = kPhasesPerFrame;
+        delay_ = {};
+        if (faults_.takeSubFrameDelay(delayedFrom_, delayUs))
+            delay_ = std::chrono::microseconds(delayUs);
+    }
+    const uint32_t index = queue_.front();
+    queue_.pop_front();
+    Buffer& source = buffers_[index];
+    source.queued = false;
+    fill(source, due);
+    describeBuffer(index, buffer);
+    uint32_t reported = 0;
+    if (faults_.takeBufferIndex(reported)) buffer.index = reported;
+    if (++subFrame_ == kPhasesPerFrame) {
+        subFrame_ = 0;
+        if (!freeRunning) burstStart_ += framePeriod();
+        faults_.frameCompleted();
+        if (faults_.unplugged()) wakeup_.notify_all();
+    }
+    return 0;
+}
+
+int CaptureNode::streamOn(const void* client, uint32_t type) {
+    if (type != bufferType()) return -EINVAL;
+    if (ownedByOther(client)) return -EBUSY;
+    if (buffers_.empty()) return -EINVAL;
+    if (streaming_) return 0;
+    if (pipelineCheck_)
+        if (int error = pipelineCheck_(format_)) return error;
+    streaming_ = true;
+    subFrame_ = 0;
+    delayedFrom_ = kPhasesPerFrame;
+    burstStart_ = MonotonicClock::now() + (sensor_.frameRate() > 0 ? framePeriod()
+                                                                    : MonotonicClock::duration{});
+    return 0;
+}
+
+void CaptureNode::stopStreaming() {
+    streaming_ = false;
+    subFrame_ = 0;
+    queue_.clear();
+    for (Buffer& buffer : buffers_) buffer.queued = false;
+    wakeup_.notify_all();
+}
+
+int CaptureNode::streamOff(const void* client, uint32_t type) {
+    if (type != bufferType()) return -EINVAL;
+    if (ownedByOther(client)) return -EBUSY;
+    stopStreaming();
+    return 0;
+}
+
+void CaptureNode::freeBuffers() {
+    queue_.clear();
+    buffers_.clear();  // mappings keep their memory
+}
+
+void CaptureNode::release(const void* client) {
+    if (owner_ != client) return;
+    stopStreaming();
+    freeBuffers();
+    owner_ = nullptr;
+}
+
+int CaptureNode::map(size_t length, int flags, int64_t offset,
+                     std::shared_ptr<BufferMemory>& memory) {
+    if (!(flags & MAP_SHARED)) return -EINVAL;
+    if (length == 0) return -EINVAL;
+    for (const Buffer& buffer : buffers_) {
+        if (buffer.offset != offset) continue;
+        if (pageAlign(length) > buffer.memory->size) return -EINVAL;
+        memory = buffer.memory;
+        return 0;
+    }
+    return -EINVAL;
+}
+
+int CaptureNode::ioctl(const void* client, bool nonBlocking, unsigned long request,
+                       void* argument, std::unique_lock<std::mutex>& lock,
+                       const bool& clientClosed) {
+    if (SensorControls::isControlRequest(request))
+        return controls_ ? controls_->ioctl(request, argument) : -ENOTTY;
+    if (!argument) return -EFAULT;
+    switch (request) {
+    case VIDIOC_QUERYCAP: {
+        auto* capability = static_cast<v4l2_capability*>(argument);
+        std::memset(capability, 0, sizeof(*capability));
+        copyText(capability->driver, sizeof(capability->driver), profile_.driverName);
+        copyText(capability->card, sizeof(capability->card), profile_.cardName);
+        copyText(capability->bus_info, sizeof(capability->bus_info),
+                 "platform:" + profile_.driverName);
+        capability->version = kKernelVersion;
+        capability->device_caps =
+            (profile_.multiPlanar ? V4L2_CAP_VIDEO_CAPTURE_MPLANE : V4L2_CAP_VIDEO_CAPTURE) |
+            V4L2_CAP_STREAMING | (profile_.entities.empty() ? 0 : V4L2_CAP_IO_MC);
+        capability->capabilities = capability->device_caps | V4L2_CAP_DEVICE_CAPS;
+        return 0;
+    }
+    case VIDIOC_ENUMINPUT: {
+        auto* input = static_cast<v4l2_input*>(argument);
+        if (input->index != 0) return -EINVAL;
+        std::memset(input, 0, sizeof(*input));
+        copyText(input->name, sizeof(input->name), "Camera 0");
+        input->type = V4L2_INPUT_TYPE_CAMERA;
+        return 0;
+    }
+    case VIDIOC_G_INPUT:
+        *static_cast<int*>(argument) = 0;
+        return 0;
+    case VIDIOC_S_INPUT:
+        return *static_cast<int*>(argument) == 0 ? 0 : -EINVAL;
+    case VIDIOC_ENUM_FMT: {
+        auto* description = static_cast<v4l2_fmtdesc*>(argument);
+        if (description->type != bufferType()) return -EINVAL;
+        const uint32_t formats[] = {profile_.packedFormat ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12,
+                                    V4L2_PIX_FMT_Y12};
+        const uint32_t count = profile_.packedFormat ? 2 : 1;
+        if (description->index >= count) return -EINVAL;
+        const uint32_t index = description->index, type = description->type;
+        std::memset(description, 0, sizeof(*description));
+        description->index = index;
+        description->type = type;
+        description->pixelformat = formats[index];
+        copyText(description->description, sizeof(description->description),
+                 formats[index] == V4L2_PIX_FMT_Y12P ? "12-bit Greyscale (packed)"
+                                                     : "12-bit Greyscale");
+        return 0;
+    }
+    case VIDIOC_G_FMT:
+    case VIDIOC_S_FMT:
+    case VIDIOC_TRY_FMT:
+        return formatRequest(request, *static_cast<v4l2_format*>(argument));
+    case VIDIOC_REQBUFS:
+        return requestBuffers(client, *static_cast<v4l2_requestbuffers*>(argument));
+    case VIDIOC_QUERYBUF: {
+        auto* buffer = static_cast<v4l2_buffer*>(argument);
+        if (int error = checkBuffer(*buffer)) return error;
+        describeBuffer(buffer->index, *buffer);
+        return 0;
+    }
+    case VIDIOC_QBUF:
+        return queueBuffer(client, *static_cast<v4l2_buffer*>(argument));
+    case VIDIOC_DQBUF:
+        return dequeueBuffer(client, nonBlocking, *static_cast<v4l2_buffer*>(argument), lock,
+                             clientClosed);
+    case VIDIOC_STREAMON:
+        return streamOn(client, *static_cast<uint32_t*>(argument));
+    case VIDIOC_STREAMOFF:
+        return streamOff(client, *static_cast<uint32_t*>(argument));
+    default:
+        return -ENOTTY;
+    }
+}
+
+}  // namespace Zelvo::sim

@@ -1,0 +1,103 @@
+#include "sim/fault_injection.h"
+
+namespace Zelvo::sim {
+
+void FaultInjection::failRequest(unsigned long request, int error, int times) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requestFailures_.push_back({request, error, times});
+}
+
+void FaultInjection::failOpen(const std::string& path, int error, int times) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    openFailures_.push_back({path, error, times});
+}
+
+void FaultInjection::unplugAfterFrames(int frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    framesUntilUnplug_ = frames;
+    if (frames <= 0) unplugged_ = true;
+}
+
+void FaultInjection::handOutBufferIndex(uint32_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    badIndexArmed_ = true;
+    badIndex_ = index;
+}
+
+void FaultInjection::delaySubFrame(int subFrame, int64_t delayUs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delayArmed_ = true;
+    delaySubFrame_ = subFrame;
+    delayUs_ = delayUs;
+}
+
+void FaultInjection::grantAtMost(int buffers) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    grantLimit_ = buffers;
+}
+
+void FaultInjection::withoutPlainI2c(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    noPlainI2c_ = on;
+}
+
+bool FaultInjection::takeRequestFailure(unsigned long request, int& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = requestFailures_.begin(); it != requestFailures_.end(); ++it) {
+        if (it->request != request || it->remaining <= 0) continue;
+        error = it->error;
+        if (--it->remaining == 0) requestFailures_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+bool FaultInjection::takeOpenFailure(const std::string& path, int& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = openFailures_.begin(); it != openFailures_.end(); ++it) {
+        if (it->path != path || it->remaining <= 0) continue;
+        error = it->error;
+        if (--it->remaining == 0) openFailures_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+bool FaultInjection::unplugged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return unplugged_;
+}
+
+void FaultInjection::frameCompleted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (framesUntilUnplug_ > 0 && --framesUntilUnplug_ == 0) unplugged_ = true;
+}
+
+bool FaultInjection::takeBufferIndex(uint32_t& index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!badIndexArmed_) return false;
+    badIndexArmed_ = false;
+    index = badIndex_;
+    return true;
+}
+
+bool FaultInjection::takeSubFrameDelay(int& subFrame, int64_t& delayUs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!delayArmed_) return false;
+    delayArmed_ = false;
+    subFrame = delaySubFrame_;
+    delayUs = delayUs_;
+    return true;
+}
+
+int FaultInjection::grantLimit() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return grantLimit_;
+}
+
+bool FaultInjection::plainI2cRemoved() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return noPlainI2c_;
+}
+
+}  // namespace Zelvo::sim

@@ -1,0 +1,68 @@
+// Faults a test can inject into the simulated board. Thread-safe: a test may arm a fault
+// while another thread is inside the board.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Zelvo::sim {
+
+class FaultInjection {
+public:
+    // The next `times` ioctl calls with this request number fail with `error`.
+    void failRequest(unsigned long request, int error, int times = 1);
+    // The next `times` opens of this path fail with `error`.
+    void failOpen(const std::string& path, int error, int times = 1);
+    // After `frames` more depth frames (bursts of sub-frames) have been dequeued, the camera
+    // is gone: every call but close and munmap fails with ENODEV. 0: at the next call.
+    void unplugAfterFrames(int frames);
+    // The next dequeued buffer reports this index (the buffer itself stays with the
+    // application and is never queued again unless the application does so).
+    void handOutBufferIndex(uint32_t index);
+    // In the next burst, sub-frame `subFrame` (1..3) and those after it arrive `delayUs`
+    // microseconds late.
+    void delaySubFrame(int subFrame, int64_t delayUs);
+    // Buffer requests grant at most this many buffers (negative: no limit).
+    void grantAtMost(int buffers);
+    // Adapters report no plain I2C transfers (only SMBus emulation).
+    void withoutPlainI2c(bool on);
+
+    // Used by the board.
+    bool takeRequestFailure(unsigned long request, int& error);
+    bool takeOpenFailure(const std::string& path, int& error);
+    bool unplugged();
+    void frameCompleted();  // one burst delivered
+    bool takeBufferIndex(uint32_t& index);
+    bool takeSubFrameDelay(int& subFrame, int64_t& delayUs);
+    int grantLimit();
+    bool plainI2cRemoved();
+
+private:
+    struct RequestFailure {
+        unsigned long request;
+        int error;
+        int remaining;
+    };
+    struct OpenFailure {
+        std::string path;
+        int error;
+        int remaining;
+    };
+
+    std::mutex mutex_;
+    std::vector<RequestFailure> requestFailures_;
+    std::vector<OpenFailure> openFailures_;
+    int framesUntilUnplug_ = -1;
+    bool unplugged_ = false;
+    bool badIndexArmed_ = false;
+    uint32_t badIndex_ = 0;
+    bool delayArmed_ = false;
+    int delaySubFrame_ = 0;
+    int64_t delayUs_ = 0;
+    int grantLimit_ = -1;
+    bool noPlainI2c_ = false;
+};
+
+}  // namespace Zelvo::sim

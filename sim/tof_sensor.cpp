@@ -1,0 +1,118 @@
+#include "sim/tof_sensor.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Zelvo::sim {
+namespace {
+
+// The value the depth arithmetic of the driver uses, so decoded depth equals the distance.
+constexpr double kSpeedOfLight = 300000000.0;
+constexpr double kTwoPi = 6.283185307179586;
+// Amplitude of a target of reflectance 1 at 1 m with the default exposure, in sample units.
+constexpr double kAmplitudeAtOneMetre = 1125.0;
+constexpr double kMaxAmplitude = 1000.0;  // keeps samples inside the 11-bit range
+constexpr double kReadNoise = 2.0;
+constexpr double kShotNoiseFactor = 0.25;
+constexpr size_t kCachedNoisyFrames = 4;
+
+}  // namespace
+
+TofSensor::TofSensor(const Settings& settings)
+    : noise_(settings.noise),
+      freeRunning_(settings.fps == 0),
+      frameRate_(settings.fps),
+      frameRateRegister_(static_cast<uint32_t>(settings.fps)),
+      noiseSource_(settings.seed) {
+    Scene(settings.scene).render(kSensorWidth, kSensorHeight, scene_);
+    size_t frameCount = (!noise_) ? 1 : (freeRunning_ ? kCachedNoisyFrames : 1);
+    frames_.assign(frameCount, std::vector<int16_t>(kPhasesPerFrame * kSamplesPerPhase));
+}
+
+double TofSensor::modulationFrequencyHz() const {
+    return rangeControl_ != 0 ? 75000000.0 : 37500000.0;
+}
+
+void TofSensor::writeFrameRateRegister(uint32_t value) {
+    frameRateRegister_ = value;
+    if (value == 0 || freeRunning_) return;
+    frameRate_ = static_cast<int>(std::min<uint32_t>(value, kFrameRateMax));
+}
+
+void TofSensor::prepareSignal() {
+    if (signalRange_ == rangeControl_ && signalExposure_ == exposure_) return;
+    signalRange_ = rangeControl_;
+    signalExposure_ = exposure_;
+    cacheValid_ = false;
+    sine_.resize(kSamplesPerPhase);
+    cosine_.resize(kSamplesPerPhase);
+    sigma_.resize(kSamplesPerPhase);
+    const double frequency = modulationFrequencyHz();
+    const double exposureScale = static_cast<double>(exposure_) / kExposureDefault;
+    for (int i = 0; i < kSamplesPerPhase; ++i) {
+        double distanceMm = scene_.distanceMm[i];
+        double amplitude = 0.0;
+        double phase = 0.0;
+        if (distanceMm > 0.0) {
+            double metres = distanceMm / 1000.0;
+            amplitude = kAmplitudeAtOneMetre * exposureScale * scene_.reflectance[i] /
+                        (metres * metres);
+            amplitude = std::min(amplitude, kMaxAmplitude);
+            // Round trip: the light travels twice the radial distance.
+            phase = std::fmod(kTwoPi * frequency * 2.0 * metres / kSpeedOfLight, kTwoPi);
+        }
+        sine_[i] = static_cast<float>(amplitude * std::sin(phase));
+        cosine_[i] = static_cast<float>(amplitude * std::cos(phase));
+        sigma_[i] = static_cast<float>(std::sqrt(kReadNoise * kReadNoise +
+                                                 kShotNoiseFactor * amplitude));
+    }
+}
+
+void TofSensor::renderInto(int16_t* phases) {
+    // Phase order as the depth arithmetic reads it back:
+    //   37.5 MHz: P2 - P0 = 2A sin, P3 - P1 = 2A cos
+    //   75 MHz:   P1 - P3 = 2A sin, P2 - P0 = 2A cos
+    const bool highFrequency = rangeControl_ != 0;
+    const float sign[4][2] = {
+        // {sine weight, cosine weight} per phase
+        {highFrequency ? 0.0f : -1.0f, highFrequency ? -1.0f : 0.0f},
+        {highFrequency ? 1.0f : 0.0f, highFrequency ? 0.0f : -1.0f},
+        {highFrequency ? 0.0f : 1.0f, highFrequency ? 1.0f : 0.0f},
+        {highFrequency ? -1.0f : 0.0f, highFrequency ? 0.0f : 1.0f},
+    };
+    for (int k = 0; k < kPhasesPerFrame; ++k) {
+        int16_t* out = phases + static_cast<size_t>(k) * kSamplesPerPhase;
+        const float ws = sign[k][0], wc = sign[k][1];
+        for (int i = 0; i < kSamplesPerPhase; ++i) {
+            float value = ws * sine_[i] + wc * cosine_[i];
+            if (noise_) value += sigma_[i] * noiseSource_.gaussian();
+            long rounded = std::lround(value);
+            out[i] = static_cast<int16_t>(std::clamp(rounded, -1024L, 1023L));
+        }
+    }
+}
+
+const int16_t* TofSensor::nextFrame() {
+    prepareSignal();
+    const bool cached = !noise_ || freeRunning_;
+    if (!cached) {
+        renderInto(frames_[0].data());
+        return frames_[0].data();
+    }
+    if (!cacheValid_) {
+        for (auto& frame : frames_) renderInto(frame.data());
+        cacheValid_ = true;
+        nextCached_ = 0;
+    }
+    const int16_t* frame = frames_[nextCached_].data();
+    nextCached_ = (nextCached_ + 1) % frames_.size();
+    return frame;
+}
+
+float TofSensor::amplitudeAt(int row, int column) {
+    prepareSignal();
+    size_t i = static_cast<size_t>(row) * kSensorWidth + column;
+    return std::hypot(sine_[i], cosine_[i]);
+}
+
+}  // namespace Zelvo::sim
