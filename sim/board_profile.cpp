@@ -132,9 +132,9 @@ std::vector<BoardProfile> buildProfiles() {
     other.key = "other";
     other.model = "Generic ARMv7 development board";
     other.platform = 0;
-    other.captureName = "zelvo-capture";
-    other.driverName = "zelvo-capture";
-    other.cardName = "zelvo-capture";
+    other.captureName = "csi-capture";
+    other.driverName = "csi-capture";
+    other.cardName = "csi-capture";
     other.platformDevice = "devices/platform/soc/capture";
     other.multiPlanar = false;
     other.packedFormat = false;

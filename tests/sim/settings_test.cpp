@@ -1,0 +1,123 @@
+// The ZELVO_SIM settings parser: defaults, every key, and the error line for bad input.
+#include <gtest/gtest.h>
+
+#include "sim/board_factory.h"
+#include "sim/settings.h"
+
+namespace Zelvo::sim {
+namespace {
+
+struct GoodCase {
+    const char* text;
+    const char* board;
+    SceneSettings::Kind scene;
+    int wallMm;
+    int fps;
+    bool noise;
+    uint32_t seed;
+};
+
+const GoodCase kGoodCases[] = {
+    {"1", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=rpi4", "rpi4", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=rpi5", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=rock5b", "rock5b", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=jetson-nano", "jetson-nano", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=jetson-orin", "jetson-orin", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=jetson-xavier", "jetson-xavier", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=other", "other", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"sensor=hqvga", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"scene=wall:1500", "rpi5", SceneSettings::Kind::Wall, 1500, 30, true, 1},
+    {"scene=room", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"fps=0", "rpi5", SceneSettings::Kind::Room, 0, 0, true, 1},
+    {"fps=120", "rpi5", SceneSettings::Kind::Room, 0, 120, true, 1},
+    {"noise=0", "rpi5", SceneSettings::Kind::Room, 0, 30, false, 1},
+    {"noise=1", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"seed=4294967295", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 4294967295u},
+    {"board=jetson-orin,scene=wall:800,fps=15,noise=0,seed=9", "jetson-orin",
+     SceneSettings::Kind::Wall, 800, 15, false, 9},
+    {"scene=wall:700,scene=room", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+};
+
+TEST(SettingsParser, AcceptsEveryDocumentedForm) {
+    for (const GoodCase& c : kGoodCases) {
+        SCOPED_TRACE(c.text);
+        Settings settings;
+        settings.board = "unset";
+        std::string error;
+        ASSERT_TRUE(parseSettings(c.text, settings, error)) << error;
+        EXPECT_EQ(settings.board, c.board);
+        EXPECT_EQ(settings.sensor, "hqvga");
+        EXPECT_EQ(settings.scene.kind, c.scene);
+        if (c.scene == SceneSettings::Kind::Wall) {
+            EXPECT_EQ(settings.scene.wallDistanceMm, c.wallMm);
+        }
+        EXPECT_EQ(settings.fps, c.fps);
+        EXPECT_EQ(settings.noise, c.noise);
+        EXPECT_EQ(settings.seed, c.seed);
+        EXPECT_TRUE(error.empty());
+    }
+}
+
+struct BadCase {
+    const char* text;
+    const char* error;
+};
+
+const BadCase kBadCases[] = {
+    {"0", "ZELVO_SIM: setting \"0\" is not of the form key=value\n"},
+    {"yes", "ZELVO_SIM: setting \"yes\" is not of the form key=value\n"},
+    {"board=rpi3", "ZELVO_SIM: invalid value \"rpi3\" for setting \"board\"\n"},
+    {"board=", "ZELVO_SIM: invalid value \"\" for setting \"board\"\n"},
+    {"board=RPI5", "ZELVO_SIM: invalid value \"RPI5\" for setting \"board\"\n"},
+    {"sensor=vga", "ZELVO_SIM: invalid value \"vga\" for setting \"sensor\"\n"},
+    {"scene=wall", "ZELVO_SIM: invalid value \"wall\" for setting \"scene\"\n"},
+    {"scene=wall:", "ZELVO_SIM: invalid value \"wall:\" for setting \"scene\"\n"},
+    {"scene=wall:0", "ZELVO_SIM: invalid value \"wall:0\" for setting \"scene\"\n"},
+    {"scene=wall:-5", "ZELVO_SIM: invalid value \"wall:-5\" for setting \"scene\"\n"},
+    {"scene=wall:12x", "ZELVO_SIM: invalid value \"wall:12x\" for setting \"scene\"\n"},
+    {"scene=wall:99999", "ZELVO_SIM: invalid value \"wall:99999\" for setting \"scene\"\n"},
+    {"scene=garden", "ZELVO_SIM: invalid value \"garden\" for setting \"scene\"\n"},
+    {"fps=-1", "ZELVO_SIM: invalid value \"-1\" for setting \"fps\"\n"},
+    {"fps=30.5", "ZELVO_SIM: invalid value \"30.5\" for setting \"fps\"\n"},
+    {"fps=121", "ZELVO_SIM: invalid value \"121\" for setting \"fps\"\n"},
+    {"fps= 30", "ZELVO_SIM: invalid value \" 30\" for setting \"fps\"\n"},
+    {"noise=2", "ZELVO_SIM: invalid value \"2\" for setting \"noise\"\n"},
+    {"noise=on", "ZELVO_SIM: invalid value \"on\" for setting \"noise\"\n"},
+    {"seed=4294967296", "ZELVO_SIM: invalid value \"4294967296\" for setting \"seed\"\n"},
+    {"seed=abc", "ZELVO_SIM: invalid value \"abc\" for setting \"seed\"\n"},
+    {"colour=red", "ZELVO_SIM: unknown setting \"colour\"\n"},
+    {"Board=rpi5", "ZELVO_SIM: unknown setting \"Board\"\n"},
+    {" board=rpi5", "ZELVO_SIM: unknown setting \" board\"\n"},
+    {"board=rpi5,", "ZELVO_SIM: setting \"\" is not of the form key=value\n"},
+    {"board=rpi5,,fps=3", "ZELVO_SIM: setting \"\" is not of the form key=value\n"},
+    {"fps=10,bogus=1", "ZELVO_SIM: unknown setting \"bogus\"\n"},
+};
+
+TEST(SettingsParser, RejectsBadInputWithOneLineNamingTheSetting) {
+    for (const BadCase& c : kBadCases) {
+        SCOPED_TRACE(c.text);
+        Settings settings;
+        settings.fps = 77;
+        std::string error;
+        EXPECT_FALSE(parseSettings(c.text, settings, error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(settings.fps, 77) << "settings changed by a failed parse";
+    }
+}
+
+TEST(BoardFactory, BuildsAFreshBoardPerCallOrReportsTheError) {
+    std::string error;
+    auto first = createBoard("board=jetson-nano", error);
+    auto second = createBoard("board=jetson-nano", error);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(error.empty());
+
+    EXPECT_FALSE(createBoard("board=pi", error));
+    EXPECT_EQ(error, "ZELVO_SIM: invalid value \"pi\" for setting \"board\"\n");
+}
+
+}  // namespace
+}  // namespace Zelvo::sim
