@@ -1,0 +1,92 @@
+// The sensor's schedule as the timestamps show it: four sub-frames close together, bursts
+// one frame period apart, from the monotonic clock. Only timestamps are compared, never
+// how long the test took.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+
+#include "tests/sim/board_client.h"
+
+namespace Zelvo::sim::test {
+namespace {
+
+int64_t monotonicMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void expectBurstsAtPeriod(Client& client, int64_t periodUs, int bursts) {
+    std::vector<uint16_t> raw;
+    int64_t previousStart = -1;
+    for (int b = 0; b < bursts; ++b) {
+        int64_t stamps[4];
+        ASSERT_TRUE(client.burst(raw, stamps));
+        for (int k = 1; k < 4; ++k) {
+            EXPECT_GT(stamps[k], stamps[k - 1]);
+            EXPECT_LT(stamps[k] - stamps[k - 1], 5000) << "sub-frame " << k;
+        }
+        if (previousStart >= 0) {
+            // Bursts start on the sensor's grid: a whole number of periods apart (more than
+            // one when the reader fell behind and the sensor moved on).
+            int64_t delta = stamps[0] - previousStart;
+            int64_t periods = (delta + periodUs / 2) / periodUs;
+            EXPECT_GE(periods, 1);
+            EXPECT_NEAR(double(delta), double(periods * periodUs), 2.0);
+        }
+        previousStart = stamps[0];
+    }
+}
+
+TEST(BurstTiming, FourSubFramesCloseTogetherOnePeriodApart) {
+    Client client(makeBoard("board=rpi5,fps=30,scene=wall:1000"));
+    const int64_t before = monotonicMicros();
+    ASSERT_EQ(client.start(), 0);
+    std::vector<uint16_t> raw;
+    int64_t stamps[4];
+    ASSERT_TRUE(client.burst(raw, stamps));
+    const int64_t after = monotonicMicros();
+    EXPECT_GE(stamps[0], before);
+    EXPECT_LE(stamps[3], after) << "timestamps come from the monotonic clock";
+    expectBurstsAtPeriod(client, 1000000 / 30, 4);
+}
+
+TEST(BurstTiming, FrameRateRegisterChangesThePeriod) {
+    Client client(makeBoard("board=jetson-xavier,fps=30,noise=0,scene=wall:1000"));
+    ASSERT_EQ(client.start(), 0);
+    int bus = client.board->open("/dev/i2c-30", O_RDWR);
+    uint8_t bytes[6] = {0x06, 0x33, 0x00, 0x00, 0x00, 50};
+    i2c_msg message[1] = {{0x0c, 0, 6, bytes}};
+    i2c_rdwr_ioctl_data data{message, 1};
+    ASSERT_EQ(client.board->ioctl(bus, I2C_RDWR, &data), 1);
+    EXPECT_EQ(client.board->sensorState().frameRate, 50);
+    std::vector<uint16_t> raw;
+    int64_t stamps[4];
+    ASSERT_TRUE(client.burst(raw, stamps));  // the burst in progress
+    expectBurstsAtPeriod(client, 1000000 / 50, 4);
+}
+
+TEST(BurstTiming, FreeRunningBoardKeepsSubFramesTogether) {
+    Client client(makeBoard("board=rock5b,fps=0"));
+    ASSERT_EQ(client.start(), 0);
+    std::vector<uint16_t> raw;
+    int64_t stamps[4];
+    for (int b = 0; b < 20; ++b) {
+        ASSERT_TRUE(client.burst(raw, stamps));
+        for (int k = 1; k < 4; ++k) EXPECT_GE(stamps[k], stamps[k - 1]);
+    }
+    // A frame-rate write is recorded but the board keeps running free.
+    int bus = client.board->open("/dev/i2c-3", O_RDWR);
+    uint8_t bytes[6] = {0x06, 0x33, 0x00, 0x00, 0x00, 5};
+    i2c_msg message[1] = {{0x0c, 0, 6, bytes}};
+    i2c_rdwr_ioctl_data data{message, 1};
+    ASSERT_EQ(client.board->ioctl(bus, I2C_RDWR, &data), 1);
+    auto state = client.board->sensorState();
+    EXPECT_EQ(state.frameRateRegister, 5u);
+    EXPECT_EQ(state.frameRate, 0);
+}
+
+}  // namespace
+}  // namespace Zelvo::sim::test
