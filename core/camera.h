@@ -99,6 +99,7 @@ private:
     void backOff(int& delayMs);
 
     uint64_t storeGeneration = 0;
+    bool readFailed = false;  // the last analysisFrame failed in the sensor read
     std::shared_ptr<Host> host;                  // null when the host could not be made
     std::string hostError;                       // printed by open when host is null
     std::shared_ptr<ComponentFactory> factory;

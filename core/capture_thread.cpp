@@ -34,11 +34,16 @@ void ZelvoTOFCamera::backOff(int& delayMs) {
 }
 
 void ZelvoTOFCamera::captureThread() {
+    if (!frameStore || !sensor || !device) return;
     FrameStore& store = *frameStore;
     uint8_t* staging = static_cast<uint8_t*>(store.staging().getData(CACHE));
     int64_t lastAdjust = wallClock();
     lastFrameTime = lastAdjust;
     int backOffMs = 0;
+    // Set while reading paused for a reason other than the sensor (every buffer
+    // borrowed, or reads failing): the pause is not an interval between sensor
+    // frames, so the next interval starts at the next read.
+    bool paused = false;
 
     while (!stopped.load()) {
         if (autoFrameRate.load(std::memory_order_relaxed)) {
@@ -54,32 +59,43 @@ void ZelvoTOFCamera::captureThread() {
             // Every buffer is out: recycle the oldest frame nobody has requested yet.
             node = store.takeBackOldest(kTakeBackWait);
             if (!node) {
+                paused = true;
                 std::this_thread::sleep_for(kStallSleep);
                 continue;
             }
         }
 
+        if (paused) {
+            lastFrameTime = wallClock();
+            paused = false;
+        }
         const int result = analysisFrame(staging, node);
-        if (result != ZelvoSuccess) {
-            store.framePool().release(node);
-            if (result == ZelvoSkipFrame)
-                backOffMs = 0;
-            else
-                backOff(backOffMs);
+        if (result == ZelvoSuccess) {
+            backOffMs = 0;
+            store.publish(node);
             continue;
         }
-        backOffMs = 0;
-        store.publish(node);
+        store.framePool().release(node);
+        if (result == ZelvoSkipFrame || !readFailed) {
+            backOffMs = 0;
+        } else {
+            paused = true;
+            backOff(backOffMs);
+        }
     }
 }
 
 int ZelvoTOFCamera::analysisFrame(uint8_t* staging, LinkNode* node) {
-    if (!sensor || !device || !node || !node->buffer) return ZelvoUnkownError;
+    readFailed = false;
+    if (!sensor || !device || !staging || !node || !node->buffer) return ZelvoUnkownError;
     ZelvoFrameBuffer& buffer = *node->buffer;
 
     int64_t timestamp = 0;
     // Any failed read is dropped: the staging bytes may be incomplete.
-    if (sensor->getFrame(staging, &timestamp) != 0) return ZelvoUnkownError;
+    if (sensor->getFrame(staging, &timestamp) != 0) {
+        readFailed = true;
+        return ZelvoUnkownError;
+    }
     buffer.setTimestamp(static_cast<uint64_t>(timestamp));
     // The estimate counts sensor reads, skipped ones included, so that dropping
     // frames on purpose never looks like a slow sensor.

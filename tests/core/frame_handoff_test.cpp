@@ -287,5 +287,28 @@ TEST_F(AutoFrameRate, SwitchedOffNothingIsAdjusted) {
     EXPECT_FALSE(logged(call("device.getControl", FRAME_RATE)));
 }
 
+// Time in which the caller holds every buffer is no interval between sensor frames.
+TEST_F(AutoFrameRate, ConsumerStallDoesNotCountAsASlowSensor) {
+    std::atomic<int64_t> offset{0};
+    testing::ScriptedSensor* sensor = &rig.sensor();
+    rig.camera->wallClock = [sensor, &offset] { return offset.load() + sensor->reads() * 33000000LL; };
+    start(DEPTH, 200us);
+    ZelvoFrameBuffer* held[3];
+    for (auto& frame : held) {
+        frame = rig.camera->requestFrame(kLongWait);
+        ASSERT_NE(frame, nullptr);
+    }
+    const int stalledAt = rig.sensor().reads();
+    offset += 10000000000LL;  // ten seconds pass with every buffer borrowed
+    rig.sensor().setReadBudget(stalledAt + 1);
+    std::this_thread::sleep_for(30ms);
+    ASSERT_EQ(rig.camera->releaseFrame(held[0]), 0);
+    // One more good read, then the first failing one.
+    ASSERT_TRUE(eventually([&] { return rig.sensor().reads() >= stalledAt + 2; }));
+    rig.camera->stop();
+    EXPECT_LT(rig.camera->frameInterval, 100.0f);
+    EXPECT_GT(rig.camera->fps, 10.0f);
+}
+
 }  // namespace
 }  // namespace Zelvo

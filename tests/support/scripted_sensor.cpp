@@ -39,7 +39,7 @@ CameraInfo ScriptedSensor::getCameraInfo() { return kept; }
 
 int ScriptedSensor::getFrame(void* dst, int64_t* timestamp) {
     const int n = ++readCount;
-    int result = defaultReadResult.load();
+    int result = n > readBudget.load() ? -1 : defaultReadResult.load();
     {
         std::lock_guard<std::mutex> lock(resultsMutex);
         if (!readResults.empty()) {

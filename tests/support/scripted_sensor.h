@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,8 @@ public:
     // Results of the next reads, one each; afterwards every read returns the default.
     void queueReadResults(std::initializer_list<int> results);
     void setDefaultReadResult(int result) { defaultReadResult.store(result); }
+    // Reads numbered above the budget fail with -1, as an unplugged camera's would.
+    void setReadBudget(int reads) { readBudget.store(reads); }
     // Time each read takes, as a frame period would.
     void setReadDelay(std::chrono::microseconds delay) { readDelayUs.store(delay.count()); }
 
@@ -67,6 +70,7 @@ private:
     std::atomic<int> defaultReadResult{0};
     std::atomic<int64_t> readDelayUs{0};
     std::atomic<int> readCount{0};
+    std::atomic<int> readBudget{std::numeric_limits<int>::max()};
 };
 
 }  // namespace Zelvo::testing
