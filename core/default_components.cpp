@@ -1,6 +1,7 @@
 // The factory that builds this library's own transports and devices.
 #include "core/component_factory.h"
 
+#include "device/hqvga_device.h"
 #include "sensor/csi/csi_sensor.h"
 
 namespace Zelvo {
@@ -15,7 +16,9 @@ public:
     std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char*, int, Host&) override {
         return nullptr;
     }
-    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform, Host&) override { return nullptr; }
+    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Host&) override {
+        return std::make_unique<ZelvoDeviceHQVGA>(platform);
+    }
     std::unique_ptr<ZelvoDevice> createVGADevice(Platform, Host&) override { return nullptr; }
 };
 
