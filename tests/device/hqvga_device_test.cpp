@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "core/component_factory.h"
@@ -422,6 +424,35 @@ TEST(HqvgaDevice, WithoutASensorForwardedControlsFail) {
     EXPECT_EQ(device.getControl(RANGE, &value), 0);
     EXPECT_EQ(value, 2000);
     EXPECT_EQ(device.getControl(RANGE, nullptr), 1);
+}
+
+// Controls arrive on the caller's thread while the capture thread computes; each frame is
+// computed whole with one range and its frequency.
+TEST(HqvgaDevice, RangeChangesDuringComputationNeverMixWithinAFrame) {
+    RecordingSensor sensor;
+    ZelvoDeviceHQVGA device(PlatformRaspberryPi);
+    device.init(&sensor, HQVGA);
+    RawFrame frame;
+    for (size_t i = 0; i < kPixels; ++i) frame.setPixel(i, 0, 0, 100, 0);
+    // Long range: a quarter turn of 4000 mm. Short range: x = 1600, y = 0, depth 0.
+
+    std::atomic<bool> done{false};
+    std::thread controls([&] {
+        for (int i = 0; !done.load(); ++i) device.setControl(RANGE, i % 2 ? 2000 : 4000);
+    });
+    size_t mixedFrames = 0;
+    Planes planes;
+    for (int f = 0; f < 40; ++f) {
+        device.getPhaseImage(frame.bytes.data(), planes.depth.data(), planes.amplitude.data(),
+                             planes.confidence.data());
+        const float first = planes.depth[0];
+        bool mixed = std::fabs(first - 1000.0f) > 1e-3f && first != 0.0f;
+        for (size_t i = 1; i < kPixels && !mixed; ++i) mixed = planes.depth[i] != first;
+        if (mixed) ++mixedFrames;
+    }
+    done = true;
+    controls.join();
+    EXPECT_EQ(mixedFrames, 0u);
 }
 
 }  // namespace
