@@ -137,6 +137,8 @@ int ZelvoTOFCSISensor::readImageSize(uint32_t& width, uint32_t& height) {
 }
 
 int ZelvoTOFCSISensor::close() {
+    // Buffers a failed stop could not unmap (a camera unplugged mid-stream) go now.
+    releaseMappings();
     for (int i = 0; i < pipeline.subdevCount; ++i) {
         if (pipeline.subdevFds[i] >= 0) host.close(pipeline.subdevFds[i]);
         pipeline.subdevFds[i] = -1;

@@ -36,12 +36,13 @@ public:
 
     // 0, or -2 (a failing capability query included; the process is never ended).
     int open(CameraInfo& info) override;
-    // Releases exactly what open acquired; 0. A second close does nothing.
+    // Releases exactly what open acquired, and buffers still mapped; 0. A second close
+    // does nothing.
     int close() override;
     // 0; -1 when the format, buffer request, query, mapping or queueing fails or no
     // buffer is granted; -2 when streaming does not switch on.
     int start() override;
-    // 0, or -2.
+    // Streaming off, buffers unmapped and handed back to the driver: 0, or -2.
     int stop() override;
     CameraInfo getCameraInfo() override { return info; }
     // 0; -2 on a failed dequeue or queue; 2 for a buffer the sensor did not map.
@@ -82,6 +83,7 @@ private:
     int readImageSize(uint32_t& width, uint32_t& height);
     int mapAndQueueBuffers(uint32_t count);
     int releaseMappings();
+    int releaseBuffers();
     int controlFd() const;
 
     Host& host;

@@ -117,12 +117,12 @@ int ZelvoTOFCSISensor::start() {
     frameCapacity = static_cast<size_t>(info.width) * info.height * 2 * frames;
 
     if (mapAndQueueBuffers(granted) != 0) {
-        releaseMappings();
+        releaseBuffers();
         return -1;
     }
     int type = static_cast<int>(bufType);
     if (retryIoctl(host, videoFd, VIDIOC_STREAMON, &type) < 0) {
-        releaseMappings();
+        releaseBuffers();
         return -2;
     }
     return 0;
@@ -172,6 +172,17 @@ int ZelvoTOFCSISensor::releaseMappings() {
     return failures;
 }
 
+// Unmaps the buffers and hands them back to the driver: a driver keeps its format while
+// it holds buffers, so the next start could not apply one otherwise. 0, or -2.
+int ZelvoTOFCSISensor::releaseBuffers() {
+    if (releaseMappings() != 0) return -2;  // the driver refuses while any stays mapped
+    v4l2_requestbuffers request{};
+    request.count = 0;
+    request.type = bufType;
+    request.memory = V4L2_MEMORY_MMAP;
+    return retryIoctl(host, videoFd, VIDIOC_REQBUFS, &request) < 0 ? -2 : 0;
+}
+
 int ZelvoTOFCSISensor::stop() {
     int type = static_cast<int>(bufType);
     if (retryIoctl(host, videoFd, VIDIOC_STREAMOFF, &type) < 0) return -2;
@@ -179,8 +190,7 @@ int ZelvoTOFCSISensor::stop() {
         BufferRequest query(bufType, i);
         if (retryIoctl(host, videoFd, VIDIOC_QUERYBUF, &query.buffer) < 0) return -2;
     }
-    // Unmapped with the lengths they were mapped with.
-    return releaseMappings() == 0 ? 0 : -2;
+    return releaseBuffers();
 }
 
 int ZelvoTOFCSISensor::getFrame(void* destination, int64_t* timestamp) {

@@ -354,6 +354,42 @@ TEST(CsiStreaming, StopReportsEveryFailureButUnmapsWhatItCan) {
     }
 }
 
+// A driver keeps its format while it holds buffers: stop hands them back so that the
+// next start can apply the format again.
+TEST(CsiStreaming, StopHandsTheBuffersBackForTheNextStart) {
+    SmallStream stream;
+    std::vector<uint32_t> requested;
+    stream.host.handle(VIDIOC_REQBUFS, [&requested](int, void* argument) {
+        requested.push_back(static_cast<v4l2_requestbuffers*>(argument)->count);
+        return 0;  // grants the count asked for
+    });
+    stream.host.handle(VIDIOC_S_FMT, [&requested](int, void*) {
+        if (!requested.empty() && requested.back() != 0) {
+            errno = EBUSY;
+            return -1;
+        }
+        return 0;
+    });
+    // QUERYBUF of the fake answers for the buffers its own REQBUFS granted.
+    stream.host.handle(VIDIOC_QUERYBUF, [](int, void* argument) {
+        auto* buffer = static_cast<v4l2_buffer*>(argument);
+        buffer->length = 16;
+        buffer->m.offset = buffer->index * 0x100000;
+        return 0;
+    });
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(stream.sensor->start(), 0) << round;
+        EXPECT_EQ(stream.sensor->stop(), 0) << round;
+    }
+    EXPECT_EQ(requested, (std::vector<uint32_t>{8, 0, 8, 0, 8, 0}));
+
+    // With a buffer still mapped the driver would refuse: nothing is asked.
+    ASSERT_EQ(stream.sensor->start(), 0);
+    stream.host.failUnmaps = 1;
+    EXPECT_EQ(stream.sensor->stop(), -2);
+    EXPECT_EQ(requested.back(), 8u);
+}
+
 // The staging buffer holds width * height * 2 * framesPerRequest bytes as of start.
 TEST(CsiStreaming, GetFrameNeverWritesPastTheFrame) {
     const struct {
