@@ -1,7 +1,6 @@
 // The CSI sensor against the simulated boards.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <linux/videodev2.h>
 #include <memory>
@@ -10,6 +9,7 @@
 
 #include "sensor/csi/csi_sensor.h"
 #include "sim/board.h"
+#include "tests/csi/counting_host.h"
 #include "sim/board_profile.h"
 #include "sim/capture_node.h"
 
@@ -18,36 +18,7 @@ namespace {
 
 constexpr size_t kSubFrameBytes = 240 * 180 * 2;
 
-// Forwards to the board and counts the dequeues.
-class CountingHost final : public Host {
-public:
-    explicit CountingHost(Host& inner) : inner(inner) {}
-    int open(const char* path, int flags) override { return inner.open(path, flags); }
-    int close(int fd) override { return inner.close(fd); }
-    ssize_t read(int fd, void* buffer, size_t count) override { return inner.read(fd, buffer, count); }
-    int ioctl(int fd, unsigned long request, void* argument) override {
-        if (request == VIDIOC_DQBUF) ++dequeues;
-        return inner.ioctl(fd, request, argument);
-    }
-    void* mmap(void* address, size_t length, int protection, int flags, int fd,
-               int64_t offset) override {
-        return inner.mmap(address, length, protection, flags, fd, offset);
-    }
-    int munmap(void* address, size_t length) override { return inner.munmap(address, length); }
-    int fstat(int fd, struct stat* status) override { return inner.fstat(fd, status); }
-    ssize_t readlink(const char* path, char* buffer, size_t size) override {
-        return inner.readlink(path, buffer, size);
-    }
-    int listDirectory(const char* path, std::vector<std::string>& entries) override {
-        return inner.listDirectory(path, entries);
-    }
-    FILE* openText(const char* path, const char* mode) override { return inner.openText(path, mode); }
-
-    std::atomic<int> dequeues{0};
-
-private:
-    Host& inner;
-};
+using testing::CountingHost;
 
 struct SimBench {
     explicit SimBench(const std::string& board, int fps = 0) {
@@ -56,7 +27,7 @@ struct SimBench {
                                      std::to_string(fps);
         this->board = sim::Board::create(settings.c_str(), error);
         EXPECT_TRUE(this->board) << error;
-        counting = std::make_unique<CountingHost>(*this->board);
+        counting = std::make_unique<CountingHost>(this->board);
         sensor = std::make_unique<ZelvoTOFCSISensor>("/dev/video0", this->board->profile().platform,
                                                      *counting);
         raw.assign(kSubFrameBytes * 4, 0);

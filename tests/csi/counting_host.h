@@ -1,0 +1,50 @@
+// A host that forwards to another and counts the dequeue requests: how often the
+// driver asked for a buffer.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/host.h"
+
+namespace Zelvo::testing {
+
+class CountingHost final : public Host {
+public:
+    explicit CountingHost(std::shared_ptr<Host> inner) : inner(std::move(inner)) {}
+    int open(const char* path, int flags) override { return inner->open(path, flags); }
+    int close(int fd) override { return inner->close(fd); }
+    ssize_t read(int fd, void* buffer, size_t count) override {
+        return inner->read(fd, buffer, count);
+    }
+    int ioctl(int fd, unsigned long request, void* argument) override {
+        if (request == VIDIOC_DQBUF) ++dequeues;
+        return inner->ioctl(fd, request, argument);
+    }
+    void* mmap(void* address, size_t length, int protection, int flags, int fd,
+               int64_t offset) override {
+        return inner->mmap(address, length, protection, flags, fd, offset);
+    }
+    int munmap(void* address, size_t length) override { return inner->munmap(address, length); }
+    int fstat(int fd, struct stat* status) override { return inner->fstat(fd, status); }
+    ssize_t readlink(const char* path, char* buffer, size_t size) override {
+        return inner->readlink(path, buffer, size);
+    }
+    int listDirectory(const char* path, std::vector<std::string>& entries) override {
+        return inner->listDirectory(path, entries);
+    }
+    FILE* openText(const char* path, const char* mode) override {
+        return inner->openText(path, mode);
+    }
+
+    std::atomic<int> dequeues{0};
+
+private:
+    std::shared_ptr<Host> inner;
+};
+
+}  // namespace Zelvo::testing
