@@ -41,8 +41,9 @@ float documentedAngle(int16_t x, int16_t y) {
 }
 
 // Portable form: one pixel at a time, the same steps in scalar double arithmetic.
-inline void computeOne(int16_t xi, int16_t yi, float metresPerRadian, float* depth,
-                       float* amplitude) {
+__attribute__((always_inline)) inline void computeOne(int16_t xi, int16_t yi,
+                                                      float metresPerRadian, float* depth,
+                                                      float* amplitude) {
     const double x = xi;
     const double y = yi;
     const double ax = std::fabs(x);
