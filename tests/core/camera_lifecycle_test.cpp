@@ -167,6 +167,7 @@ TEST(CameraLifecycle, CallOrderOfStartStopAndClose) {
 
     mark = rig.log().mark();
     rig.sensor().script.closeResult = 9;
+    rig.device().script.closeResult = -1;  // not the result of close
     EXPECT_EQ(rig.camera->close(), 9);
     EXPECT_EQ(rig.log().since(mark), (Calls{"device.close", "sensor.close"}));
 }
