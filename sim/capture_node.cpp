@@ -214,8 +214,20 @@ MonotonicClock::duration CaptureNode::framePeriod() const {
         1000000000LL / std::max(1, sensor_.frameRate())));
 }
 
-MonotonicClock::time_point CaptureNode::dueTime() const {
-    auto due = burstStart_ + subFrame_ * kSubFrameGap;
+void CaptureNode::startBurst(bool freeRunning) {
+    frame_ = sensor_.nextFrame();
+    int64_t delayUs = 0;
+    delayedFrom_ = kPhasesPerFrame;
+    delay_ = {};
+    if (faults_.takeSubFrameDelay(delayedFrom_, delayUs)) delay_ = std::chrono::microseconds(delayUs);
+    // A free-running sensor starts a burst when a buffer waits for it, once the frame is
+    // rendered; its sub-frames follow at once.
+    if (freeRunning) burstStart_ = MonotonicClock::now();
+    burstReady_ = true;
+}
+
+MonotonicClock::time_point CaptureNode::dueTime(bool freeRunning) const {
+    auto due = burstStart_ + subFrame_ * (freeRunning ? kFreeRunningGap : kSubFrameGap);
     if (subFrame_ >= delayedFrom_) due += delay_;
     return due;
 }
@@ -245,28 +257,26 @@ int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer
             wakeup_.wait(lock);
             continue;
         }
-        const auto now = MonotonicClock::now();
-        if (freeRunning) {
-            due = now;
-            break;
+        auto now = MonotonicClock::now();
+        if (subFrame_ == 0 && !burstReady_) {
+            if (!freeRunning) {
+                // Bursts nobody was waiting for are gone; the newest one that began counts.
+                const auto period = framePeriod();
+                if (now - burstStart_ >= period)
+                    burstStart_ += ((now - burstStart_) / period) * period;
+                if (now < burstStart_) {
+                    if (nonBlocking) return -EAGAIN;
+                    wakeup_.wait_until(lock, burstStart_);
+                    continue;
+                }
+            }
+            startBurst(freeRunning);
+            now = MonotonicClock::now();
         }
-        if (subFrame_ == 0) {
-            // Bursts nobody was waiting for are gone; the newest one that began counts.
-            const auto period = framePeriod();
-            if (now - burstStart_ >= period) burstStart_ += ((now - burstStart_) / period) * period;
-        }
-        due = dueTime();
+        due = dueTime(freeRunning);
         if (now >= due) break;
         if (nonBlocking) return -EAGAIN;
         wakeup_.wait_until(lock, due);
-    }
-    if (subFrame_ == 0) {
-        frame_ = sensor_.nextFrame();
-        int64_t delayUs = 0;
-        delayedFrom_ = kPhasesPerFrame;
-        delay_ = {};
-        if (faults_.takeSubFrameDelay(delayedFrom_, delayUs))
-            delay_ = std::chrono::microseconds(delayUs);
     }
     const uint32_t index = queue_.front();
     queue_.pop_front();
@@ -278,6 +288,7 @@ int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer
     if (faults_.takeBufferIndex(reported)) buffer.index = reported;
     if (++subFrame_ == kPhasesPerFrame) {
         subFrame_ = 0;
+        burstReady_ = false;
         if (!freeRunning) burstStart_ += framePeriod();
         faults_.frameCompleted();
         if (faults_.unplugged()) wakeup_.notify_all();
@@ -294,6 +305,7 @@ int CaptureNode::streamOn(const void* client, uint32_t type) {
         if (int error = pipelineCheck_(format_)) return error;
     streaming_ = true;
     subFrame_ = 0;
+    burstReady_ = false;
     delayedFrom_ = kPhasesPerFrame;
     burstStart_ = MonotonicClock::now() + (sensor_.frameRate() > 0 ? framePeriod()
                                                                     : MonotonicClock::duration{});
@@ -303,6 +315,7 @@ int CaptureNode::streamOn(const void* client, uint32_t type) {
 void CaptureNode::stopStreaming() {
     streaming_ = false;
     subFrame_ = 0;
+    burstReady_ = false;
     queue_.clear();
     for (Buffer& buffer : buffers_) buffer.queued = false;
     wakeup_.notify_all();

@@ -24,6 +24,8 @@ using MonotonicClock = std::chrono::steady_clock;
 
 // Sub-frames of one burst follow each other this closely.
 constexpr std::chrono::microseconds kSubFrameGap{1000};
+// A free-running sensor (fps=0) spaces its sub-frames by the smallest step.
+constexpr std::chrono::microseconds kFreeRunningGap{1};
 constexpr uint32_t kMaxBuffers = 16;
 constexpr size_t kPageSize = 4096;
 
@@ -89,7 +91,8 @@ private:
     void freeBuffers();
     bool ownedByOther(const void* client) const { return owner_ && owner_ != client; }
     MonotonicClock::duration framePeriod() const;
-    MonotonicClock::time_point dueTime() const;
+    void startBurst(bool freeRunning);
+    MonotonicClock::time_point dueTime(bool freeRunning) const;
     void fill(Buffer& buffer, MonotonicClock::time_point stamp);
 
     const BoardProfile& profile_;
@@ -108,6 +111,7 @@ private:
     // The sensor's schedule: bursts of kPhasesPerFrame sub-frames.
     MonotonicClock::time_point burstStart_;
     int subFrame_ = 0;
+    bool burstReady_ = false;  // the current burst is rendered
     const int16_t* frame_ = nullptr;
     int delayedFrom_ = kPhasesPerFrame;
     MonotonicClock::duration delay_{};

@@ -270,6 +270,14 @@ inline float hqvgaDepth(const std::vector<uint16_t>& raw, int pixel, int rangeMm
     return ((300000000.0f / (frequency * 12.566371f)) * theta) * 1000.0f;
 }
 
+// The radial distance of a wall at `wallMm` seen through a pixel, from the field of view.
+inline double radialDistance(double wallMm, int row, int column) {
+    const double focal = (kWidth / 2.0) / std::tan(70.0 * M_PI / 360.0);
+    const double x = (column - (kWidth - 1) / 2.0) / focal;
+    const double y = (row - (kHeight - 1) / 2.0) / focal;
+    return wallMm * std::sqrt(1.0 + x * x + y * y);
+}
+
 inline int sampleShift(const Board& board) { return board.profile().platform == 3 ? 4 : 0; }
 
 }  // namespace Zelvo::sim::test

@@ -11,14 +11,6 @@ constexpr int kCentreRow = kHeight / 2;
 constexpr int kCentreColumn = kWidth / 2;
 constexpr int kCentre = kCentreRow * kWidth + kCentreColumn;
 
-// The radial distance of a wall at `wallMm` seen through a pixel, from the field of view.
-double radialDistance(double wallMm, int row, int column) {
-    const double focal = (kWidth / 2.0) / std::tan(70.0 * M_PI / 360.0);
-    const double x = (column - (kWidth - 1) / 2.0) / focal;
-    const double y = (row - (kHeight - 1) / 2.0) / focal;
-    return wallMm * std::sqrt(1.0 + x * x + y * y);
-}
-
 class EveryBoard : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(EveryBoard, WallAt1500ReadsItsDistanceAtRange4000) {
