@@ -1,0 +1,49 @@
+#include "python/frame_ledger.h"
+
+#include <algorithm>
+
+#include "python/frame_view.h"
+
+namespace ZelvoPython {
+
+using Zelvo::ZelvoFrameBuffer;
+
+FrameLedger::Loan* FrameLedger::find(const ZelvoFrameBuffer* buffer) {
+    auto it = std::find_if(loans.begin(), loans.end(),
+                           [buffer](const Loan& loan) { return loan.buffer == buffer; });
+    return it == loans.end() ? nullptr : &*it;
+}
+
+std::shared_ptr<FrameView> FrameLedger::lend(ZelvoFrameBuffer* buffer) {
+    Loan* loan = find(buffer);
+    if (!loan) {
+        loans.push_back(Loan{buffer, {}, false});
+        loan = &loans.back();
+    }
+    loan->lent = true;
+    if (auto view = loan->view.lock())
+        return view;
+    auto view = FrameView::make(weak_from_this(), buffer, currentStream);
+    loan->view = view;
+    return view;
+}
+
+void FrameLedger::giveBack(const ZelvoFrameBuffer* buffer) {
+    if (Loan* loan = find(buffer))
+        loan->lent = false;
+}
+
+void FrameLedger::replaceBuffers() {
+    loans.clear();
+    ++currentStream;
+}
+
+bool FrameLedger::isLent(const ZelvoFrameBuffer* buffer, uint64_t stream) const {
+    if (stream != currentStream)
+        return false;
+    return std::any_of(loans.begin(), loans.end(), [buffer](const Loan& loan) {
+        return loan.buffer == buffer && loan.lent;
+    });
+}
+
+}  // namespace ZelvoPython
