@@ -93,7 +93,19 @@ void registerFrameWorkMode(py::module_& module) {
         .value("BG_OUTDOOR", Mode::BG_OUTDOOR)
         .value("GRAY_ONLY", Mode::GRAY_ONLY)
         .value("CUSTOM", Mode::CUSTOM)
-        .def("__int__", [](Mode mode) { return static_cast<int32_t>(mode); }, py::prepend());
+        .def("__int__", [](Mode mode) { return static_cast<int32_t>(mode); }, py::prepend())
+        // The core type is scoped, for which pybind11 compares members only with
+        // members; like every other enumeration here they equal their values.
+        .def("__eq__",
+             [](Mode mode, const py::object& other) {
+                 return !other.is_none() && py::int_(static_cast<int32_t>(mode)).equal(other);
+             },
+             py::prepend())
+        .def("__ne__",
+             [](Mode mode, const py::object& other) {
+                 return other.is_none() || !py::int_(static_cast<int32_t>(mode)).equal(other);
+             },
+             py::prepend());
 }
 
 void registerErrorCode(py::module_& module) {

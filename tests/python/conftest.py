@@ -1,0 +1,107 @@
+"""Shared fixtures of the Python suites.
+
+The module under test is found, in this order, in the directory named by
+ZELVO_PYTHON_PATH, on PYTHONPATH, or in build/python of the source tree. Every
+camera runs on the simulated board: a test picks the board's settings with
+`sim(...)`, which sets ZELVO_SIM for that test only, before any camera exists.
+"""
+import gc
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+
+_override = os.environ.get("ZELVO_PYTHON_PATH")
+if _override:
+    sys.path.insert(0, _override)
+try:
+    import ZelvoDepthCamera  # noqa: E402
+except ImportError:
+    sys.path.insert(0, str(REPO / "build" / "python"))
+    import ZelvoDepthCamera  # noqa: E402,F811
+
+MODULE_DIR = str(pathlib.Path(ZelvoDepthCamera.__file__).resolve().parent)
+
+# Waits in the suites: long enough for a loaded machine, short enough to fail.
+FRAME_TIMEOUT_MS = 5000
+SUBPROCESS_TIMEOUT_S = 60
+
+DEFAULT_SIM = "board=rpi5,scene=room"
+
+
+@pytest.fixture(scope="session")
+def zelvo():
+    return ZelvoDepthCamera
+
+
+@pytest.fixture
+def sim(monkeypatch):
+    """Selects the simulated board for cameras made afterwards in this test."""
+
+    def select(settings=DEFAULT_SIM):
+        monkeypatch.setenv("ZELVO_SIM", settings)
+
+    select()
+    return select
+
+
+class CameraSet:
+    """Cameras made by a test; whatever is left streaming is stopped and closed."""
+
+    def __init__(self, module):
+        self.module = module
+        self.cameras = []
+
+    def new(self):
+        camera = self.module.ZelvoCamera()
+        self.cameras.append(camera)
+        return camera
+
+    def opened(self):
+        camera = self.new()
+        code = camera.open(self.module.TOFConnect.CSI)
+        assert code == self.module.TOFErrorCode.ZelvoSuccess, code.str()
+        return camera
+
+    def streaming(self, output):
+        camera = self.opened()
+        code = camera.start(output)
+        assert code == self.module.TOFErrorCode.ZelvoSuccess, code.str()
+        return camera
+
+    def close_all(self):
+        for camera in self.cameras:
+            try:
+                camera.stop()
+            except RuntimeError:
+                pass  # was not streaming
+            camera.close()
+        self.cameras.clear()
+        gc.collect()
+
+
+@pytest.fixture
+def cameras(zelvo, sim):
+    made = CameraSet(zelvo)
+    yield made
+    made.close_all()
+
+
+def request(camera, timeout=FRAME_TIMEOUT_MS):
+    frame = camera.requestFrame(timeout)
+    assert frame is not None, "no frame within %d ms" % timeout
+    return frame
+
+
+def run_python(code, env_extra=None, **kwargs):
+    """Runs code in a fresh /usr/bin/python3 (or the current interpreter) that finds the module."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = MODULE_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    env.setdefault("ZELVO_SIM", DEFAULT_SIM)
+    env.update(env_extra or {})
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                          text=True, timeout=SUBPROCESS_TIMEOUT_S, **kwargs)

@@ -1,0 +1,144 @@
+"""Faults the binding guards against: stale frames, a collected streaming camera, Ctrl-C."""
+import gc
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+from conftest import FRAME_TIMEOUT_MS, SUBPROCESS_TIMEOUT_S, request, run_python
+
+GETTERS = {"RAW": ["getRawData", "getFrameFormat"],
+           "DEPTH": ["getDepthData", "getConfidenceData", "getAmplitudeData", "getFrameFormat"]}
+
+
+@pytest.fixture(params=["RAW", "DEPTH"])
+def output(request):
+    return request.param
+
+
+def assert_stale(frame, output, message):
+    for getter in GETTERS[output]:
+        with pytest.raises(RuntimeError, match=message):
+            getattr(frame, getter)()
+
+
+def test_use_after_release_raises(zelvo, cameras, output):
+    camera = cameras.streaming(getattr(zelvo.TOFOutput, output))
+    frame = request(camera)
+    assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoSuccess
+    assert_stale(frame, output, "releaseFrame")
+    # A second release is refused and leaves the pool whole: three frames still come.
+    assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoUnkownError
+    held = [request(camera) for _ in range(3)]
+    for each in held:
+        for getter in GETTERS[output]:
+            getattr(each, getter)()
+        assert camera.releaseFrame(each) == zelvo.TOFErrorCode.ZelvoSuccess
+
+
+def test_use_after_next_start_raises(zelvo, cameras, output):
+    kind = getattr(zelvo.TOFOutput, output)
+    camera = cameras.streaming(kind)
+    frame = request(camera)
+    assert camera.stop() == zelvo.TOFErrorCode.ZelvoSuccess
+    for getter in GETTERS[output]:
+        getattr(frame, getter)()  # the buffers survive stop
+    assert camera.start(kind) == zelvo.TOFErrorCode.ZelvoSuccess
+    assert_stale(frame, output, "new stream")
+    assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoUnkownError
+    assert camera.releaseFrame(request(camera)) == zelvo.TOFErrorCode.ZelvoSuccess
+
+
+def test_use_after_camera_is_gone_raises(zelvo, cameras, output):
+    camera = cameras.streaming(getattr(zelvo.TOFOutput, output))
+    frame = request(camera)
+    released = request(camera)
+    camera.releaseFrame(released)
+    cameras.cameras.remove(camera)
+    del camera
+    gc.collect()
+    assert_stale(frame, output, "camera")
+    assert_stale(released, output, "camera")
+    other = cameras.streaming(getattr(zelvo.TOFOutput, output))
+    assert other.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoUnkownError
+
+
+def thread_count():
+    return len(os.listdir("/proc/self/task"))
+
+
+def test_collecting_a_streaming_camera_stops_it(zelvo, cameras):
+    before = thread_count()
+    camera = cameras.streaming(zelvo.TOFOutput.DEPTH)
+    frame = request(camera)
+    assert thread_count() > before
+    cameras.cameras.remove(camera)
+    del camera
+    gc.collect()
+    assert thread_count() == before
+    with pytest.raises(RuntimeError):
+        frame.getDepthData()
+
+
+def test_exit_with_a_streaming_camera_is_clean(zelvo):
+    result = run_python(textwrap.dedent("""
+        import ZelvoDepthCamera as z
+        camera = z.ZelvoCamera()
+        assert camera.open(z.TOFConnect.CSI) == z.TOFErrorCode.ZelvoSuccess
+        assert camera.start(z.TOFOutput.DEPTH) == z.TOFErrorCode.ZelvoSuccess
+        frame = camera.requestFrame(%d)
+        assert frame is not None
+        print("streaming", flush=True)
+    """ % FRAME_TIMEOUT_MS))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "streaming\n"
+
+
+WAITING_CHILD = textwrap.dedent("""
+    import sys
+    import ZelvoDepthCamera as z
+    camera = z.ZelvoCamera()
+    assert camera.open(z.TOFConnect.CSI) == z.TOFErrorCode.ZelvoSuccess
+    assert camera.start(z.TOFOutput.DEPTH) == z.TOFErrorCode.ZelvoSuccess
+    # Holding the whole pool: no frame can come any more.
+    held = [camera.requestFrame(%d) for _ in range(3)]
+    assert None not in held
+    print("waiting", flush=True)
+    try:
+        camera.requestFrame(TIMEOUT)
+    except KeyboardInterrupt:
+        print("interrupted", flush=True)
+        for frame in held:
+            assert camera.releaseFrame(frame) == z.TOFErrorCode.ZelvoSuccess
+        assert camera.requestFrame(%d) is not None
+        print("streaming again", flush=True)
+        sys.exit(0)
+    print("not interrupted", flush=True)
+    sys.exit(3)
+""" % (FRAME_TIMEOUT_MS, FRAME_TIMEOUT_MS))
+
+
+@pytest.mark.parametrize("timeout", [-1, 32767])
+def test_ctrl_c_interrupts_a_waiting_request(timeout):
+    from conftest import MODULE_DIR
+    env = dict(os.environ)
+    env["PYTHONPATH"] = MODULE_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    env.setdefault("ZELVO_SIM", "board=rpi5,scene=room")
+    child = subprocess.Popen([sys.executable, "-c",
+                              WAITING_CHILD.replace("TIMEOUT", str(timeout))],
+                             env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "waiting\n"
+        time.sleep(0.3)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=SUBPROCESS_TIMEOUT_S)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert child.returncode == 0, err
+    assert out == "interrupted\nstreaming again\n"
