@@ -54,10 +54,10 @@ TofErrorCode PythonCamera::close() {
 }
 
 TofErrorCode PythonCamera::start(FrameType type) {
-    const FrameStore* before = camera->frameStore.get();
+    const uint64_t before = camera->bufferGeneration();
     const int result = camera->start(type);
-    // A successful start builds a new frame store and frees the old buffers.
-    if (result == ZelvoSuccess || camera->frameStore.get() != before)
+    // A new frame store freed the buffers of the previous stream.
+    if (camera->bufferGeneration() != before)
         ledger->replaceBuffers();
     return code(result);
 }
