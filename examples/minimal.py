@@ -1,0 +1,34 @@
+#!/usr/bin/env python3
+"""The shortest complete use of the camera: one depth frame, start to finish.
+
+Runs unchanged on a camera attached over CSI (video node 0) and, with ZELVO_SIM
+set, on the simulated board.
+"""
+import sys
+
+import ZelvoDepthCamera as zelvo
+
+OK = zelvo.TOFErrorCode.ZelvoSuccess
+
+camera = zelvo.ZelvoCamera()
+code = camera.open(zelvo.TOFConnect.CSI, index=0)
+if code != OK:
+    sys.exit("open failed: " + code.str())
+
+code = camera.start(zelvo.TOFOutput.DEPTH)
+if code != OK:
+    camera.close()
+    sys.exit("start failed: " + code.str())
+
+frame = camera.requestFrame(2000)  # wait at most two seconds
+if frame is None:
+    print("no frame within two seconds")
+else:
+    depth = frame.getDepthData()  # a copy: stays valid after the release
+    camera.releaseFrame(frame)
+    rows, cols = depth.shape
+    print("depth frame of %d x %d pixels, %.0f mm at the centre"
+          % (cols, rows, depth[rows // 2, cols // 2]))
+
+camera.stop()
+camera.close()
