@@ -81,7 +81,9 @@ CameraInfo PythonCamera::getCameraInfo() const {
 }
 
 ZelvoFrameBuffer* PythonCamera::waitForFrame(short timeout) {
-    if (timeout >= 0 && timeout <= kWaitSliceMs)
+    // Short waits need no slicing; a camera that never started has no frames to
+    // wait for, and the core answers at once.
+    if ((timeout >= 0 && timeout <= kWaitSliceMs) || !camera->frameStore)
         return camera->requestFrame(timeout);
 
     using Clock = std::chrono::steady_clock;

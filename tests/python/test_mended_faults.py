@@ -142,3 +142,16 @@ def test_ctrl_c_interrupts_a_waiting_request(timeout):
             child.wait()
     assert child.returncode == 0, err
     assert out == "interrupted\nstreaming again\n"
+
+
+def test_request_before_any_start_returns_none_at_once():
+    # Run apart: a regression would wait forever.
+    result = run_python(textwrap.dedent("""
+        import ZelvoDepthCamera as z
+        camera = z.ZelvoCamera()
+        print(camera.requestFrame(-1), camera.requestFrame(1000))
+        assert camera.open(z.TOFConnect.CSI) == z.TOFErrorCode.ZelvoSuccess
+        print(camera.requestFrame(-1), camera.releaseFrame(None).str())
+    """))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "None None\\nNone Unknown error\\n"
