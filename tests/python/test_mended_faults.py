@@ -160,4 +160,4 @@ def test_request_before_any_start_returns_none_at_once():
         print(camera.requestFrame(-1), camera.releaseFrame(None).str())
     """))
     assert result.returncode == 0, result.stderr
-    assert result.stdout == "None None\\nNone Unknown error\\n"
+    assert result.stdout == "None None\nNone Unknown error\n"
