@@ -126,8 +126,8 @@ def stream(camera, seconds):
             if valid.size:
                 medians.append(float(np.median(valid)))
             last = (depth, amplitude)
-            bar.n = round(min(time.monotonic() - start, seconds), 1)
             bar.set_postfix_str("%d frames" % len(stamps), refresh=False)
+            bar.update(round(min(time.monotonic() - start, seconds), 1) - bar.n)
     return stamps, latencies, medians, valid_shares, last
 
 
