@@ -115,19 +115,25 @@ bool ZelvoDeviceHQVGA::getPhaseImage(const uint8_t* src, float* depth, float* am
     const float scale = metresPerRadian(frequencyOf(settings));
     const unsigned shift = sampleShift;
 
+    // The phase order that belongs to each modulation frequency: y = yPlus - yMinus and
+    // x = xPlus - xMinus.
+    const uint8_t* phase[kPhases];
+    for (uint32_t k = 0; k < kPhases; ++k) phase[k] = src + 2 * size_t{k} * kPixels;
+    const uint8_t* yPlus = shortRange ? phase[1] : phase[2];
+    const uint8_t* yMinus = shortRange ? phase[3] : phase[0];
+    const uint8_t* xPlus = shortRange ? phase[2] : phase[3];
+    const uint8_t* xMinus = shortRange ? phase[0] : phase[1];
+
     int16_t x[kWidth];
     int16_t y[kWidth];
     for (uint32_t row = 0; row < kHeight; ++row) {
         const size_t first = row * kWidth;
         for (uint32_t column = 0; column < kWidth; ++column) {
             const size_t i = first + column;
-            const int32_t p0 = hqvgaDecodedSample(hqvgaRawWord(src, i), shift);
-            const int32_t p1 = hqvgaDecodedSample(hqvgaRawWord(src, i + kPixels), shift);
-            const int32_t p2 = hqvgaDecodedSample(hqvgaRawWord(src, i + 2 * kPixels), shift);
-            const int32_t p3 = hqvgaDecodedSample(hqvgaRawWord(src, i + 3 * kPixels), shift);
-            // The phase order that belongs to each modulation frequency.
-            x[column] = static_cast<int16_t>(shortRange ? p2 - p0 : p3 - p1);
-            y[column] = static_cast<int16_t>(shortRange ? p1 - p3 : p2 - p0);
+            x[column] = static_cast<int16_t>(hqvgaDecodedSample(hqvgaRawWord(xPlus, i), shift) -
+                                             hqvgaDecodedSample(hqvgaRawWord(xMinus, i), shift));
+            y[column] = static_cast<int16_t>(hqvgaDecodedSample(hqvgaRawWord(yPlus, i), shift) -
+                                             hqvgaDecodedSample(hqvgaRawWord(yMinus, i), shift));
         }
         computePhaseDepth(x, y, kWidth, scale, depth + first, amplitude + first);
         std::memcpy(confidence + first, amplitude + first, kWidth * sizeof *amplitude);

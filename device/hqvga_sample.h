@@ -2,6 +2,7 @@
 // 16-bit little-endian word, possibly shifted up by the board's capture path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
