@@ -29,6 +29,7 @@ public:
     // delivers the samples shifted up by 4 bits.
     const uint8_t sampleShift;
 
+    // Light modulation frequency (Hz) the depth is computed with, and the RANGE value (mm).
     float modulationFrequency() const;
     int32_t range() const;
 
@@ -39,8 +40,12 @@ public:
     int configureSensor() override;
     int start() override;
     int stop() override;
+    // RANGE only: 2000 and 4000 select 75 and 37.5 MHz and are set on the sensor as well,
+    // whose result is returned (-1 without a sensor; the range is kept either way); other
+    // values are the device's alone and keep the frequency. Any other control: 1.
     int setControl(CameraCtrl ctrl, int value) override;
     int setControlExt(CameraCtrl ctrl, const char* text) override;
+    // RANGE from the device; any other control from the sensor (-1 without a sensor).
     int getControl(CameraCtrl ctrl, int* value) override;
     int getControlExt(CameraCtrl ctrl, const char** text) override;
     bool getRawImages(const uint8_t* src, int16_t* dst) override;
