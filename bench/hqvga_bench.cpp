@@ -1,9 +1,11 @@
 // Speed of the HQVGA device's data operations on a room-like raw frame.
 //
-//   hqvga_bench [--write-frame=PATH] [Google Benchmark flags]
+//   hqvga_bench [--write-frame=PATH] [--write-depth=PATH] [Google Benchmark flags]
 //
 // --write-frame writes the raw frame (172800 little-endian 16-bit words) before timing,
-// so that bench/hqvga_numpy_reference.py times numpy on exactly the same input.
+// so that bench/hqvga_numpy_reference.py times numpy on exactly the same input;
+// --write-depth writes the device's depth plane of that frame at RANGE 4000 (43200
+// little-endian floats), for the script to compare with its own result.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -132,25 +134,45 @@ void BM_GetRawImages(benchmark::State& state) {
 }
 BENCHMARK(BM_GetRawImages)->Unit(benchmark::kMicrosecond);
 
-bool writeFrame(const std::string& path) {
+bool writeFile(const std::string& path, const void* data, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
-    const bool written = std::fwrite(frame().data(), 1, frame().size(), file) == frame().size();
+    const bool written = std::fwrite(data, 1, size, file) == size;
     return std::fclose(file) == 0 && written;
+}
+
+bool writeFrame(const std::string& path) {
+    return writeFile(path, frame().data(), frame().size());
+}
+
+bool writeDepth(const std::string& path) {
+    ZelvoDeviceHQVGA device(Zelvo::PlatformRaspberryPi);
+    device.setControl(Zelvo::RANGE, 4000);
+    std::vector<float> depth(kPixels), amplitude(kPixels), confidence(kPixels);
+    device.getPhaseImage(frame().data(), depth.data(), amplitude.data(), confidence.data());
+    return writeFile(path, depth.data(), depth.size() * sizeof(float));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string option = "--write-frame=";
+    const struct {
+        const char* option;
+        bool (*write)(const std::string&);
+    } outputs[] = {{"--write-frame=", writeFrame}, {"--write-depth=", writeDepth}};
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], option.c_str(), option.size()) == 0) {
-            if (!writeFrame(argv[i] + option.size())) {
-                std::fprintf(stderr, "cannot write %s\n", argv[i] + option.size());
+        bool consumed = false;
+        for (const auto& output : outputs) {
+            const size_t length = std::strlen(output.option);
+            if (std::strncmp(argv[i], output.option, length) != 0) continue;
+            consumed = true;
+            if (!output.write(argv[i] + length)) {
+                std::fprintf(stderr, "cannot write %s\n", argv[i] + length);
                 return 1;
             }
-        } else {
+        }
+        if (!consumed) {
             argv[kept++] = argv[i];
         }
     }
