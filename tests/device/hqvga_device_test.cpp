@@ -438,7 +438,7 @@ TEST(HqvgaDevice, RangeChangesDuringComputationNeverMixWithinAFrame) {
 
     std::atomic<bool> done{false};
     std::thread controls([&] {
-        for (int i = 0; !done.load(); ++i) device.setControl(RANGE, i % 2 ? 2000 : 4000);
+        for (unsigned i = 0; !done.load(); ++i) device.setControl(RANGE, i % 2 ? 2000 : 4000);
     });
     size_t mixedFrames = 0;
     Planes planes;
