@@ -62,6 +62,31 @@ constexpr Reciprocals makeReciprocals() {
 }
 constexpr Reciprocals kReciprocals = makeReciprocals();
 
+// The angle as base + sign * atan(w) for each combination of the four reduction steps
+// (bit 0: pi/4 + atan(w); bit 1: pi/2 minus that; bit 2: pi minus that; bit 3: negated),
+// so that the pixel needs no branch to rebuild it.
+struct Octant {
+    double base;
+    double sign;
+};
+struct Octants {
+    Octant of[16];
+};
+constexpr Octants makeOctants() {
+    Octants table{};
+    for (int steps = 0; steps < 16; ++steps) {
+        double base = 0.0;
+        double sign = 1.0;
+        if (steps & 1) base += kQuarterPi;
+        if (steps & 2) base = kHalfPi - base, sign = -sign;
+        if (steps & 4) base = kPi - base, sign = -sign;
+        if (steps & 8) base = -base, sign = -sign;
+        table.of[steps] = Octant{base, sign};
+    }
+    return table;
+}
+constexpr Octants kOctants = makeOctants();
+
 __attribute__((always_inline)) inline void computeOne(int16_t xi, int16_t yi,
                                                       float metresPerRadian, float* depth,
                                                       float* amplitude) {
@@ -84,12 +109,10 @@ __attribute__((always_inline)) inline void computeOne(int16_t xi, int16_t yi,
     const double p03 = (kAtan3 * s + kAtan2) * s2 + (kAtan1 * s + 1.0);
     const double p47 = (kAtan7 * s + kAtan6) * s2 + (kAtan5 * s + kAtan4);
     const double p = (kAtan8 * s4 + p47) * s4 + p03;
-    double angle = w * p;
-    if (upper) angle += kQuarterPi;
-    if (steep) angle = kHalfPi - angle;
-    if (a < 0) angle = kPi - angle;
-    const double margin = angle * kAngleUncertainty;
-    if (b < 0) angle = -angle;
+    const Octant& octant = kOctants.of[(upper ? 1 : 0) | (steep ? 2 : 0) | (a < 0 ? 4 : 0) |
+                                       (b < 0 ? 8 : 0)];
+    const double angle = octant.base + octant.sign * (w * p);
+    const double margin = std::fabs(angle) * kAngleUncertainty;
 
     float theta = static_cast<float>(angle);
     if (static_cast<float>(angle - margin) != theta ||
