@@ -3,6 +3,7 @@
 // interface on an I2C bus.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -65,7 +66,8 @@ public:
     MediaPipeline pipeline;
     int32_t i2cFd = -1;
     uint16_t chipAddress = 0;
-    int32_t frameRate = kDefaultFrameRate;
+    // Written from the caller's thread and from the capture thread's rate adjustment.
+    std::atomic<int32_t> frameRate{kDefaultFrameRate};
     int32_t inputIndex = 0;
     int32_t platform;
     char devicePath[80] = {};
@@ -74,6 +76,7 @@ public:
     size_t mappedLengths[kBufferSlots] = {};
     uint32_t bufferCount = 0;    // buffers granted and mapped by start
     size_t frameCapacity = 0;    // bytes getFrame may write, fixed by start
+    uint32_t streamWidth = 0;    // row width of the running stream, fixed by start
     CameraInfo info{};
     FrameCopy copyFrame = copyWhole;
 

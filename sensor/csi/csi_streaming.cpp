@@ -113,8 +113,11 @@ int ZelvoTOFCSISensor::start() {
     const uint32_t granted = request.count < kBufferSlots ? request.count : kBufferSlots;
     if (granted == 0) return -1;
 
+    // The stream keeps the size it started with: FMT_WIDTH and FMT_HEIGHT may change
+    // info from the caller's thread while frames are read.
     const int64_t frames = framesPerRequest > 0 ? framesPerRequest : 0;
     frameCapacity = static_cast<size_t>(info.width) * info.height * 2 * frames;
+    streamWidth = info.width;
 
     if (mapAndQueueBuffers(granted) != 0) {
         releaseBuffers();
@@ -221,11 +224,11 @@ int ZelvoTOFCSISensor::getFrame(void* destination, int64_t* timestamp) {
             for (uint32_t p = 0; p < planes; ++p) {
                 const size_t length = dequeued.planes[p].length < mapped
                                           ? dequeued.planes[p].length : mapped;
-                copyFrame(source, dst, length, info.width, pos, frameCapacity);
+                copyFrame(source, dst, length, streamWidth, pos, frameCapacity);
             }
         } else {
             const size_t length = buffer.length < mapped ? buffer.length : mapped;
-            copyFrame(source, dst, length, info.width, pos, frameCapacity);
+            copyFrame(source, dst, length, streamWidth, pos, frameCapacity);
         }
         previous = buffer.timestamp;
 

@@ -1,7 +1,9 @@
 // The CSI sensor against the simulated boards.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <thread>
 #include <linux/videodev2.h>
 #include <memory>
 #include <string>
@@ -128,7 +130,7 @@ TEST(CsiOnSimulatedBoards, LateSubFrameRestartsTheGroupOnlyPast5000Microseconds)
 
 TEST(CsiOnSimulatedBoards, UnpluggedCameraFailsReadsAndStillCloses) {
     for (const char* board : {"rpi5", "jetson-nano", "rock5b"}) {
-        SimBench bench(board);
+        SimBench bench(board, 30);  // bursts stamped by the sensor's clock, whatever the load
         ASSERT_EQ(bench.openAndStart(), 0);
         bench.board->faults().unplugAfterFrames(2);
         int64_t timestamp = 0;
@@ -224,6 +226,33 @@ TEST(CsiOnSimulatedBoards, ControlsReachTheSensor) {
         EXPECT_EQ(bench.board->sensorState().frameRateRegister, 15u);
         EXPECT_EQ(bench.sensor->readCalibrationBlock(80, bench.sensor->calibrationData()), 0);
         EXPECT_EQ(bench.board->sensorState().calibrationRequest, (80u << 16) | 0x200u);
+        EXPECT_EQ(bench.sensor->close(), 0);
+    }
+}
+
+// Controls arrive on the caller's thread while the capture side reads frames.
+TEST(CsiOnSimulatedBoards, ControlsWhileStreaming) {
+    for (const char* board : {"rpi5", "jetson-orin"}) {
+        SimBench bench(board, 30);
+        ASSERT_EQ(bench.openAndStart(), 0);
+        std::atomic<int> failures{0};
+        std::thread reader([&bench, &failures] {
+            for (int frame = 0; frame < 6; ++frame) {
+                int64_t timestamp = 0;
+                if (bench.read(&timestamp) != 0) ++failures;
+            }
+        });
+        for (int round = 0; round < 20; ++round) {
+            int value = 0;
+            EXPECT_EQ(bench.sensor->setControl(FRAME_RATE, 30 - round % 2), 0);
+            EXPECT_EQ(bench.sensor->getControl(FRAME_RATE, &value), 0);
+            EXPECT_EQ(bench.sensor->setControl(EXPOSURE, 400 + round), 0);
+            EXPECT_EQ(bench.sensor->setControl(RANGE, round % 2 ? 2000 : 4000), 0);
+            EXPECT_EQ(bench.sensor->setControl(FMT_WIDTH, 240), 0);
+        }
+        reader.join();
+        EXPECT_EQ(failures, 0) << board;
+        EXPECT_EQ(bench.sensor->stop(), 0);
         EXPECT_EQ(bench.sensor->close(), 0);
     }
 }
