@@ -35,6 +35,9 @@ constexpr double kPi = 3.1415926535897931;
 // 2^-52. When the whole interval rounds to one float, that float is the documented result;
 // otherwise (a few pixels in 100000) the pixel takes the libm atan2.
 constexpr double kAngleUncertainty = 0x1p-40;
+// The same in units of the double's last place, for an angle anywhere in its binade.
+constexpr uint32_t kUncertainUlps = 1u << 13;
+constexpr uint32_t kHalfwayBits = 1u << 28;
 
 float documentedAngle(int16_t x, int16_t y) {
     return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
@@ -112,13 +115,18 @@ __attribute__((always_inline)) inline void computeOne(int16_t xi, int16_t yi,
     const Octant& octant = kOctants.of[(upper ? 1 : 0) | (steep ? 2 : 0) | (a < 0 ? 4 : 0) |
                                        (b < 0 ? 8 : 0)];
     const double angle = octant.base + octant.sign * (w * p);
-    const double margin = std::fabs(angle) * kAngleUncertainty;
 
-    float theta = static_cast<float>(angle);
-    if (static_cast<float>(angle - margin) != theta ||
-        static_cast<float>(angle + margin) != theta) {
-        theta = documentedAngle(xi, yi);
-    }
+    // Narrowing to float rounds away the low 29 bits of the double's significand, at the
+    // halfway pattern 2^28. The uncertainty |angle| * 2^-40 is below 2^13 units of the last
+    // place in the angle's binade, so the float is certain unless those bits lie within 2^13
+    // of halfway. (Angles are 0 or at least atan(1/2047): never subnormal as floats.)
+    uint64_t bits;
+    std::memcpy(&bits, &angle, sizeof bits);
+    const uint32_t dropped = static_cast<uint32_t>(bits) & 0x1FFFFFFFu;
+    const uint32_t fromHalfway = dropped > kHalfwayBits ? dropped - kHalfwayBits
+                                                        : kHalfwayBits - dropped;
+    float theta = fromHalfway > kUncertainUlps ? static_cast<float>(angle)
+                                               : documentedAngle(xi, yi);
     if (theta < 0.0f) theta += kPhaseFullTurn;
     *depth = (metresPerRadian * theta) * 1000.0f;
 
