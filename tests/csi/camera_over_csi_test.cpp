@@ -74,6 +74,28 @@ TEST(CameraOverCsi, DepthOfAWallAtOneAndAHalfMetres) {
     }
 }
 
+// The range a caller selects reaches the sensor, so the modulation and the depth agree.
+TEST(CameraOverCsi, SelectedRangeReachesTheSensor) {
+    for (const char* key : {"rpi5", "jetson-orin", "rock5b"}) {
+        SCOPED_TRACE(key);
+        CameraBench bench(key);
+        ZelvoTOFCamera& camera = *bench.camera;
+        ASSERT_EQ(camera.open(CSI, 0), 0);
+        for (int range : {2000, 4000, 2000}) {
+            ASSERT_EQ(camera.setControl(RANGE, range), 0) << range;
+            EXPECT_EQ(bench.board->sensorState().rangeControl, range == 2000 ? 1 : 0);
+            ASSERT_EQ(camera.start(DEPTH), 0);
+            ZelvoFrameBuffer* buffer = camera.requestFrame(kFrameWaitMs);
+            ASSERT_NE(buffer, nullptr);
+            const float* depth = static_cast<const float*>(buffer->getData(DEPTH));
+            EXPECT_NEAR(depth[kHeight / 2 * kWidth + kWidth / 2], 1500.0f, 2.0f) << range;
+            EXPECT_EQ(camera.releaseFrame(buffer), 0);
+            EXPECT_EQ(camera.stop(), 0);
+        }
+        EXPECT_EQ(camera.close(), 0);
+    }
+}
+
 // A raw frame holds the four phase images interleaved by row: row 4r + k is row r of
 // phase k, 240 x 720 samples, exactly as the sensor digitised them on every board.
 TEST(CameraOverCsi, RawFramesInterleaveThePhaseRows) {
