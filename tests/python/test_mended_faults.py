@@ -40,17 +40,25 @@ def test_use_after_release_raises(zelvo, cameras, output):
         assert camera.releaseFrame(each) == zelvo.TOFErrorCode.ZelvoSuccess
 
 
-def test_use_after_next_start_raises(zelvo, cameras, output):
-    kind = getattr(zelvo.TOFOutput, output)
-    camera = cameras.streaming(kind)
-    frame = request(camera)
+@pytest.mark.parametrize("next_output", ["RAW", "DEPTH"])
+def test_use_after_next_start_raises(zelvo, cameras, output, next_output):
+    camera = cameras.streaming(getattr(zelvo.TOFOutput, output))
+    frames = [request(camera) for _ in range(2)]
+    camera.releaseFrame(frames[1])
     assert camera.stop() == zelvo.TOFErrorCode.ZelvoSuccess
     for getter in GETTERS[output]:
-        getattr(frame, getter)()  # the buffers survive stop
-    assert camera.start(kind) == zelvo.TOFErrorCode.ZelvoSuccess
-    assert_stale(frame, output, "new stream")
-    assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoUnkownError
-    assert camera.releaseFrame(request(camera)) == zelvo.TOFErrorCode.ZelvoSuccess
+        getattr(frames[0], getter)()  # the buffers survive stop
+    assert camera.start(getattr(zelvo.TOFOutput, next_output)) == zelvo.TOFErrorCode.ZelvoSuccess
+    # New buffers may sit where the old ones were: the old objects still refuse.
+    fresh = [request(camera) for _ in range(3)]
+    for frame in frames:
+        assert_stale(frame, output, "new stream")
+        assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoUnkownError
+        assert all(frame is not other for other in fresh)
+    for frame in fresh:
+        for getter in GETTERS[next_output]:
+            getattr(frame, getter)()
+        assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoSuccess
 
 
 def test_use_after_camera_is_gone_raises(zelvo, cameras, output):

@@ -161,11 +161,15 @@ def test_value_class_fields_refuse_values_that_do_not_fit(zelvo, cameras):
 
 def test_work_mode_member_passes_as_int_value(zelvo, cameras):
     camera = cameras.opened()
-    # Converts through int(); the result is whatever the device answers.
-    code = camera.setControl(ctrl=zelvo.TOFControl.MODE, value=zelvo.TofWorkMode.DOUBLE_FREQ)
-    assert isinstance(code, zelvo.TOFErrorCode)
-    code = camera.setControl(zelvo.TOFControl.FRAME_MODE,
-                             zelvo.TofFrameWorkMode.SINGLE_FREQ_4PHASE)
+    rng = zelvo.TOFControl.RANGE
+    # The HQVGA device keeps any RANGE value and reports it back, which shows
+    # the integer that reached the core.
+    for member in (zelvo.TofWorkMode.DOUBLE_FREQ, zelvo.TofWorkMode.CUSTOM3,
+                   zelvo.TofFrameWorkMode.CUSTOM, zelvo.TofFrameWorkMode.SINGLE_FREQ_4PHASE):
+        assert camera.setControl(ctrl=rng, value=member) == zelvo.TOFErrorCode.ZelvoSuccess
+        got = camera.getControl(rng)
+        assert type(got) is int and got == int(member)
+    code = camera.setControl(zelvo.TOFControl.MODE, zelvo.TofWorkMode.DOUBLE_FREQ)
     assert isinstance(code, zelvo.TOFErrorCode)
 
 
