@@ -221,13 +221,14 @@ void CaptureNode::startBurst(bool freeRunning) {
     delay_ = {};
     if (faults_.takeSubFrameDelay(delayedFrom_, delayUs)) delay_ = std::chrono::microseconds(delayUs);
     // A free-running sensor starts a burst when a buffer waits for it, once the frame is
-    // rendered; its sub-frames follow at once.
+    // rendered, and its sub-frames carry that time.
     if (freeRunning) burstStart_ = MonotonicClock::now();
     burstReady_ = true;
 }
 
 MonotonicClock::time_point CaptureNode::dueTime(bool freeRunning) const {
-    auto due = burstStart_ + subFrame_ * (freeRunning ? kFreeRunningGap : kSubFrameGap);
+    // A free-running sensor has its whole burst ready at once.
+    auto due = burstStart_ + (freeRunning ? 0 : subFrame_) * kSubFrameGap;
     if (subFrame_ >= delayedFrom_) due += delay_;
     return due;
 }

@@ -24,8 +24,6 @@ using MonotonicClock = std::chrono::steady_clock;
 
 // Sub-frames of one burst follow each other this closely.
 constexpr std::chrono::microseconds kSubFrameGap{1000};
-// A free-running sensor (fps=0) spaces its sub-frames by the smallest step.
-constexpr std::chrono::microseconds kFreeRunningGap{1};
 constexpr uint32_t kMaxBuffers = 16;
 constexpr size_t kPageSize = 4096;
 

@@ -34,7 +34,10 @@ void packPacked(const int16_t* samples, const PixelLayout& layout, uint8_t* dst)
             out[0] = static_cast<uint8_t>(first >> 4);
             out[1] = 0;
             out[2] = static_cast<uint8_t>(first & 0x0F);
+            out += 3;
         }
+        const uint8_t* rowEnd = dst + static_cast<size_t>(row + 1) * layout.bytesPerLine;
+        std::memset(out, 0, static_cast<size_t>(rowEnd - out));
     }
 }
 
@@ -44,6 +47,7 @@ void packWords(const int16_t* samples, const PixelLayout& layout, uint8_t* dst) 
         uint8_t* out = dst + static_cast<size_t>(row) * layout.bytesPerLine;
         for (uint32_t column = 0; column < layout.width; ++column)
             storeWord(out + 2 * column, word12(in[column]));
+        std::memset(out + 2 * layout.width, 0, layout.bytesPerLine - 2 * layout.width);
     }
 }
 
@@ -77,14 +81,14 @@ void packReordered(const int16_t* samples, const PixelLayout& layout, uint8_t* d
 void computeLayout(PixelLayout& layout, uint32_t strideAlignment) {
     uint32_t rowBytes = layout.pixelFormat == V4L2_PIX_FMT_Y12P ? (layout.width * 3 + 1) / 2
                                                                 : layout.width * 2;
-    if (strideAlignment > 1)
+    // Reordered row pairs fill their blocks exactly: no padding.
+    if (strideAlignment > 1 && !layout.shiftedReorder)
         rowBytes = (rowBytes + strideAlignment - 1) / strideAlignment * strideAlignment;
     layout.bytesPerLine = rowBytes;
     layout.sizeImage = rowBytes * layout.height;
 }
 
 void packSubFrame(const int16_t* samples, const PixelLayout& layout, uint8_t* dst) {
-    std::memset(dst, 0, layout.sizeImage);
     if (layout.pixelFormat == V4L2_PIX_FMT_Y12P)
         packPacked(samples, layout, dst);
     else if (layout.shiftedReorder)

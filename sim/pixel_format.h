@@ -21,7 +21,8 @@ struct PixelLayout {
     bool shiftedReorder = false;
 };
 
-// Fills bytesPerLine and sizeImage for the format, rounding rows up to the alignment.
+// Fills bytesPerLine and sizeImage for the format, rounding rows up to the alignment
+// (reordered row pairs are never padded).
 void computeLayout(PixelLayout& layout, uint32_t strideAlignment);
 
 // Writes one sub-frame of signed 11-bit samples (width x height, row order) into dst,
