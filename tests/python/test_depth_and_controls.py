@@ -89,18 +89,20 @@ def delivered_periods(camera, frames):
 
 
 def test_skip_frame_halves_the_delivered_rate(zelvo, sim, cameras):
-    sim("board=rpi5,scene=wall:1500,fps=30")
+    # A slow sensor, so that even an instrumented build computes every frame in
+    # time; rates are judged by the sensor's timestamps, not by the wall clock.
+    sim("board=rpi5,scene=wall:1500,fps=5")
     camera = cameras.streaming(zelvo.TOFOutput.DEPTH)
-    # Judged by the sensor's timestamps, not by the wall clock.
-    full = statistics.median(delivered_periods(camera, 12))
+    delivered_periods(camera, 2)
+    full = statistics.median(delivered_periods(camera, 8))
+    assert 150 <= full <= 250, full
     ok = zelvo.TOFErrorCode.ZelvoSuccess
     assert camera.setControl(zelvo.TOFControl.SKIP_FRAME_LOOP, 2) == ok
     assert camera.setControl(zelvo.TOFControl.SKIP_FRAME, 1) == ok
     delivered_periods(camera, 4)  # frames produced before the change
-    halved = statistics.median(delivered_periods(camera, 12))
-    assert full > 0
+    halved = statistics.median(delivered_periods(camera, 8))
     assert 1.7 <= halved / full <= 2.3, (full, halved)
     assert camera.setControl(zelvo.TOFControl.SKIP_FRAME, 0) == ok
     delivered_periods(camera, 4)
-    restored = statistics.median(delivered_periods(camera, 12))
+    restored = statistics.median(delivered_periods(camera, 8))
     assert 0.8 <= restored / full <= 1.25, (full, restored)
