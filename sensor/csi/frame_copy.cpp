@@ -8,12 +8,13 @@ namespace {
 constexpr size_t kSourceRowBytes = 512;
 constexpr size_t kCopiedRowBytes = 480;
 
+// A 960-byte block holds two rows: the first 224 samples of the even row, the whole odd
+// row, then the last 16 samples of the even row.
 constexpr size_t kReorderBlockBytes = 960;
-constexpr size_t kReorderFirstBytes = 448;     // s[0..448)
-constexpr size_t kReorderMovedStart = 896;     // s[896..928)
+constexpr size_t kReorderFirstBytes = 448;     // s[0..448): even row, head
+constexpr size_t kReorderMovedStart = 928;     // s[928..960): even row, tail
 constexpr size_t kReorderMovedBytes = 32;
-constexpr size_t kReorderRestBytes = 480;      // s[448..928)
-constexpr size_t kReorderReadBytes = 928;      // the block bytes read
+constexpr size_t kReorderRestBytes = 480;      // s[448..928): odd row
 
 constexpr size_t kPackedTailBytes = 8;
 constexpr size_t kPackedRowAlignment = 16;
@@ -39,7 +40,7 @@ void copyRows480of512(const uint8_t* src, uint8_t* dst, size_t length, uint32_t,
 
 void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
                     size_t capacity) {
-    for (size_t offset = 0; offset + kReorderReadBytes <= length; offset += kReorderBlockBytes) {
+    for (size_t offset = 0; offset + kReorderBlockBytes <= length; offset += kReorderBlockBytes) {
         if (pos + kReorderBlockBytes > capacity) return;
         const uint8_t* block = src + offset;
         uint8_t* out = dst + pos;

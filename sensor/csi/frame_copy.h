@@ -29,8 +29,9 @@ void copyWhole(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, 
 void copyRows480of512(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width,
                       size_t& pos, size_t capacity);
 
-// For every 960-byte source block s: s[0..448), s[896..928), s[448..928). The block is the
-// Jetson capture layout; s[928..960) is not carried over.
+// For every 960-byte source block s: s[0..448), s[928..960), s[448..928). The block is the
+// Jetson capture layout of a row pair: the even row's first 224 samples, the odd row, then
+// the even row's last 16 samples, which this puts back in place.
 void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width,
                     size_t& pos, size_t capacity);
 

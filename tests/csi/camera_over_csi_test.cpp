@@ -123,20 +123,14 @@ TEST(CameraOverCsi, RawFramesInterleaveThePhaseRows) {
         expectedSensor.setRangeControl(state.rangeControl);
         if (state.exposure > 0) expectedSensor.setExposure(state.exposure);
         const int16_t* phases = expectedSensor.nextFrame();
-        // On the Jetson boards of platform 3 the 960-byte block copy takes the tail of an
-        // even row from bytes 896..928 of the block, which hold the tail of the odd row:
-        // there the even row's last 16 samples repeat the odd row's.
-        const bool blockCopy = bench.board->profile().platform == PlatformJetson;
         int mismatches = 0;
         for (int row = 0; row < kHeight; ++row) {
             for (int phase = 0; phase < 4; ++phase) {
                 for (int column = 0; column < kWidth; ++column) {
                     const int16_t got = raw[(row * 4 + phase) * kWidth + column];
                     // Decoded samples carry the 11-bit value times 16.
-                    const int sourceRow =
-                        blockCopy && row % 2 == 0 && column >= kWidth - 16 ? row + 1 : row;
                     const int16_t want = static_cast<int16_t>(
-                        phases[phase * kWidth * kHeight + sourceRow * kWidth + column] * 16);
+                        phases[phase * kWidth * kHeight + row * kWidth + column] * 16);
                     if (got != want && ++mismatches <= 3) {
                         ADD_FAILURE() << "row " << row << " phase " << phase << " column "
                                       << column << ": " << got << " != " << want;

@@ -64,7 +64,7 @@ TEST(FrameCopy, Rows480of512KeepsTheFirst480BytesOfEachRow) {
     EXPECT_EQ(untouched, 5u);
 }
 
-TEST(FrameCopy, Reorder960MovesTheBlockTailAsTheJetsonLayoutNeeds) {
+TEST(FrameCopy, Reorder960PutsTheEvenRowTailBackInPlace) {
     const auto source = countingBytes(2 * 960, 3);
     std::vector<uint8_t> destination(2 * 960 + 8, 0xAA);
     size_t pos = 0;
@@ -74,12 +74,12 @@ TEST(FrameCopy, Reorder960MovesTheBlockTailAsTheJetsonLayoutNeeds) {
         const uint8_t* s = source.data() + block * 960;
         const uint8_t* d = destination.data() + block * 960;
         for (size_t i = 0; i < 448; ++i) ASSERT_EQ(d[i], s[i]) << i;
-        for (size_t i = 0; i < 32; ++i) ASSERT_EQ(d[448 + i], s[896 + i]) << i;
+        for (size_t i = 0; i < 32; ++i) ASSERT_EQ(d[448 + i], s[928 + i]) << i;
         for (size_t i = 0; i < 480; ++i) ASSERT_EQ(d[480 + i], s[448 + i]) << i;
     }
-    // The bytes 928..960 of a block are not carried over; 896..928 appear twice.
+    // Every byte of a block is carried over exactly once.
     EXPECT_EQ(destination[959], source[927]);
-    EXPECT_EQ(destination[479], source[927]);
+    EXPECT_EQ(destination[479], source[959]);
     EXPECT_EQ(destination[1920], 0xAA);
 
     size_t untouched = 0;
@@ -169,7 +169,7 @@ TEST(FrameCopy, NoRoutineReadsPastTheSourceLength) {
     copyRows480of512(source.data(), destination.data(), 512 + 479, 240, pos, destination.size());
     EXPECT_EQ(pos, 480u);
     pos = 0;
-    copyReorder960(source.data(), destination.data(), 960 + 927, 240, pos, destination.size());
+    copyReorder960(source.data(), destination.data(), 960 + 959, 240, pos, destination.size());
     EXPECT_EQ(pos, 960u);
 }
 
