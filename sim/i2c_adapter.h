@@ -44,8 +44,6 @@ private:
     std::string name_;
     SensorRegisters* sensor_;
     FaultInjection& faults_;
-    int retries_ = 0;
-    int timeout_ = 100;
     std::vector<I2cMessageRecord> lastTransfer_;
     std::vector<I2cMessageRecord> sensorWrites_;
 };

@@ -18,7 +18,6 @@ public:
 
     // Links the capture needs are enabled.
     bool pipelineLinked() const;
-    bool linkEnabled(size_t index) const { return links_[index].flags & 1u; }
 
 private:
     int enumerateEntity(void* argument) const;

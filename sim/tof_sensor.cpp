@@ -109,10 +109,4 @@ const int16_t* TofSensor::nextFrame() {
     return frame;
 }
 
-float TofSensor::amplitudeAt(int row, int column) {
-    prepareSignal();
-    size_t i = static_cast<size_t>(row) * kSensorWidth + column;
-    return std::hypot(sine_[i], cosine_[i]);
-}
-
 }  // namespace Zelvo::sim

@@ -46,9 +46,6 @@ public:
     // signed 11-bit value the sensor digitised. Valid until the next call.
     const int16_t* nextFrame();
 
-    // Rounded amplitude of the noiseless signal at a pixel, as rendered (for tests).
-    float amplitudeAt(int row, int column);
-
 private:
     void prepareSignal();
     void renderInto(int16_t* phases);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 
@@ -86,6 +87,23 @@ TEST(BurstTiming, FreeRunningBoardKeepsSubFramesTogether) {
     auto state = client.board->sensorState();
     EXPECT_EQ(state.frameRateRegister, 5u);
     EXPECT_EQ(state.frameRate, 0);
+}
+
+TEST(BurstTiming, ASlowReaderGetsTheNewestBurstNotAStaleOne) {
+    Client client(makeBoard("board=rpi4,fps=30,noise=0,scene=wall:1000"));
+    ASSERT_EQ(client.start(), 0);
+    std::vector<uint16_t> raw;
+    int64_t stamps[4];
+    ASSERT_TRUE(client.burst(raw, stamps));
+    const int64_t firstStart = stamps[0];
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int64_t awake = monotonicMicros();
+    ASSERT_TRUE(client.burst(raw, stamps));
+    const int64_t period = 1000000 / 30;
+    EXPECT_GE(stamps[0], awake - period) << "bursts nobody took are dropped whole";
+    const int64_t delta = stamps[0] - firstStart;
+    EXPECT_NEAR(double(delta), double((delta + period / 2) / period * period), 2.0);
+    for (int k = 1; k < 4; ++k) EXPECT_LT(stamps[k] - stamps[k - 1], 5000);
 }
 
 }  // namespace
