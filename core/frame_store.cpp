@@ -35,7 +35,8 @@ void FrameStore::publish(LinkNode* node) {
 LinkNode* FrameStore::takeBackOldest(std::chrono::milliseconds wait) {
     {
         std::unique_lock<std::mutex> lock(mutex);
-        if (!readyCond.wait_for(lock, wait, [this] { return readyCount > 0; })) return nullptr;
+        const auto spare = [this] { return readyCount > waitingCount; };
+        if (!readyCond.wait_for(lock, wait, spare)) return nullptr;
         --readyCount;
     }
     return pool->popReady(LinkNode::Place::Filling);
@@ -45,16 +46,25 @@ LinkNode* FrameStore::request(short timeoutMs) {
     {
         std::unique_lock<std::mutex> lock(mutex);
         const auto ready = [this] { return readyCount > 0; };
+        bool got = true;
+        ++waitingCount;
         if (timeoutMs < 0) {
             readyCond.wait(lock, ready);
         } else {
             const auto deadline =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            if (!readyCond.wait_until(lock, deadline, ready)) return nullptr;
+            got = readyCond.wait_until(lock, deadline, ready);
         }
+        --waitingCount;
+        if (!got) return nullptr;
         --readyCount;
     }
     return pool->popReady(LinkNode::Place::Borrowed);
+}
+
+int FrameStore::waitingRequests() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return waitingCount;
 }
 
 int FrameStore::readyFrames() const {

@@ -41,13 +41,18 @@ public:
     // Capture thread: queues a filled frame and wakes waiting requests.
     void publish(LinkNode* node);
     // Capture thread, when no buffer is free: takes back the oldest frame not yet
-    // requested, waiting up to `wait` for one. Null when none became ready.
+    // requested, waiting up to `wait` for one. Null when none became ready. Frames
+    // that waiting requests are about to take are left to them: otherwise a caller
+    // holding all buffers but one could wait forever for the last, which the
+    // capture thread keeps recycling before the caller wakes.
     LinkNode* takeBackOldest(std::chrono::milliseconds wait);
     // Caller: the oldest ready frame, now borrowed. A negative time-out waits without
     // limit, 0 does not wait. Null on time-out.
     LinkNode* request(short timeoutMs);
     // Frames a request could take at once.
     int readyFrames() const;
+    // Requests waiting for a frame right now.
+    int waitingRequests() const;
 
 private:
     FrameLayout layout;
@@ -57,6 +62,7 @@ private:
     mutable std::mutex mutex;  // guards readyCount; the mutex of readyCond
     std::condition_variable readyCond;
     int readyCount = 0;
+    int waitingCount = 0;  // requests inside their wait
     int readyLimit = kReadyLimit;
 };
 
