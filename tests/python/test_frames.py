@@ -149,3 +149,15 @@ def test_frames_may_be_released_in_any_order(zelvo, cameras):
     assert len({id(frame) for frame in held}) == 3
     for frame in (held[1], held[2], held[0]):
         assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoSuccess
+
+
+def test_last_free_buffer_still_reaches_a_waiting_request(zelvo, cameras):
+    camera = cameras.streaming(zelvo.TOFOutput.RAW)
+    held = [request(camera) for _ in range(2)]
+    # Only one buffer circulates; each request waits for it and must get it.
+    for _ in range(8):
+        frame = request(camera)
+        assert all(frame is not other for other in held)
+        assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoSuccess
+    for frame in held:
+        assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoSuccess
