@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
@@ -19,7 +20,7 @@ int64_t monotonicMicros() {
         .count();
 }
 
-void expectBurstsAtPeriod(Client& client, int64_t periodUs, int bursts) {
+void expectBurstsAtPeriod(Client& client, double periodUs, int bursts) {
     std::vector<uint16_t> raw;
     int64_t previousStart = -1;
     for (int b = 0; b < bursts; ++b) {
@@ -31,11 +32,12 @@ void expectBurstsAtPeriod(Client& client, int64_t periodUs, int bursts) {
         }
         if (previousStart >= 0) {
             // Bursts start on the sensor's grid: a whole number of periods apart (more than
-            // one when the reader fell behind and the sensor moved on).
-            int64_t delta = stamps[0] - previousStart;
-            int64_t periods = (delta + periodUs / 2) / periodUs;
-            EXPECT_GE(periods, 1);
-            EXPECT_NEAR(double(delta), double(periods * periodUs), 2.0);
+            // one when the reader fell behind and the sensor moved on). A period need not be
+            // a whole number of microseconds.
+            const double delta = double(stamps[0] - previousStart);
+            const double periods = std::round(delta / periodUs);
+            EXPECT_GE(periods, 1.0);
+            EXPECT_NEAR(delta, periods * periodUs, 2.0);
         }
         previousStart = stamps[0];
     }
@@ -51,7 +53,7 @@ TEST(BurstTiming, FourSubFramesCloseTogetherOnePeriodApart) {
     const int64_t after = monotonicMicros();
     EXPECT_GE(stamps[0], before);
     EXPECT_LE(stamps[3], after) << "timestamps come from the monotonic clock";
-    expectBurstsAtPeriod(client, 1000000 / 30, 4);
+    expectBurstsAtPeriod(client, 1000000.0 / 30, 4);
 }
 
 TEST(BurstTiming, FrameRateRegisterChangesThePeriod) {
@@ -66,7 +68,7 @@ TEST(BurstTiming, FrameRateRegisterChangesThePeriod) {
     std::vector<uint16_t> raw;
     int64_t stamps[4];
     ASSERT_TRUE(client.burst(raw, stamps));  // the burst in progress
-    expectBurstsAtPeriod(client, 1000000 / 50, 4);
+    expectBurstsAtPeriod(client, 1000000.0 / 50, 4);
 }
 
 TEST(BurstTiming, FreeRunningBoardKeepsSubFramesTogether) {
@@ -104,10 +106,11 @@ TEST(BurstTiming, ASlowReaderGetsTheNewestBurstNotAStaleOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const int64_t awake = monotonicMicros();
     ASSERT_TRUE(client.burst(raw, stamps));
-    const int64_t period = 1000000 / 30;
-    EXPECT_GE(stamps[0], awake - period) << "bursts nobody took are dropped whole";
-    const int64_t delta = stamps[0] - firstStart;
-    EXPECT_NEAR(double(delta), double((delta + period / 2) / period * period), 2.0);
+    const double period = 1000000.0 / 30;
+    EXPECT_GE(double(stamps[0]), double(awake) - period) << "bursts nobody took are dropped whole";
+    // Bursts start whole periods apart (the period is not a whole number of microseconds).
+    const double delta = double(stamps[0] - firstStart);
+    EXPECT_NEAR(delta, std::round(delta / period) * period, 2.0);
     for (int k = 1; k < 4; ++k) EXPECT_LT(stamps[k] - stamps[k - 1], 5000);
 }
 
