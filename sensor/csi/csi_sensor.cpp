@@ -82,12 +82,8 @@ int ZelvoTOFCSISensor::open(CameraInfo& callerInfo) {
 
 // Chooses the buffer type of the board and finds the sub-devices and the bus designation.
 int ZelvoTOFCSISensor::applyPlatformPipeline() {
-    if (platform == PlatformRadxaRock) {
-        bufType = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
-        walkMediaGraph(host, platform, videoFd, pipeline);
-        return 0;
-    }
-    bufType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    bufType = platform == PlatformRadxaRock ? V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE
+                                            : V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (isSubdevPlatform(platform)) {
         // What the walk does not find leaves the bus designation empty; the bus
         // resolution then fails and says so.
