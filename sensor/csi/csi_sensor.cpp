@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/i2c.h>
 #include <linux/v4l2-subdev.h>

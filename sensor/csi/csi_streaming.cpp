@@ -1,5 +1,4 @@
 // Format, buffers and streaming of the CSI sensor.
-#include <cerrno>
 #include <linux/media-bus-format.h>
 #include <linux/v4l2-subdev.h>
 #include <linux/videodev2.h>

@@ -1,6 +1,5 @@
 #include "sensor/csi/i2c_adapters.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <linux/i2c-dev.h>
