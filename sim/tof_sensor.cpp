@@ -72,19 +72,24 @@ void TofSensor::renderInto(int16_t* phases) {
     // Phase order as the depth arithmetic reads it back:
     //   37.5 MHz: P2 - P0 = 2A sin, P3 - P1 = 2A cos
     //   75 MHz:   P1 - P3 = 2A sin, P2 - P0 = 2A cos
-    const bool highFrequency = rangeControl_ != 0;
-    const float sign[4][2] = {
-        // {sine weight, cosine weight} per phase
-        {highFrequency ? 0.0f : -1.0f, highFrequency ? -1.0f : 0.0f},
-        {highFrequency ? 1.0f : 0.0f, highFrequency ? 0.0f : -1.0f},
-        {highFrequency ? 0.0f : 1.0f, highFrequency ? 1.0f : 0.0f},
-        {highFrequency ? -1.0f : 0.0f, highFrequency ? 0.0f : 1.0f},
+    // Each phase carries one component, sine or cosine, with a sign.
+    struct PhaseSignal {
+        const float* component;
+        float sign;
     };
+    const float* sine = sine_.data();
+    const float* cosine = cosine_.data();
+    const PhaseSignal lowFrequency[4] = {
+        {sine, -1.0f}, {cosine, -1.0f}, {sine, 1.0f}, {cosine, 1.0f}};
+    const PhaseSignal highFrequency[4] = {
+        {cosine, -1.0f}, {sine, 1.0f}, {cosine, 1.0f}, {sine, -1.0f}};
+    const PhaseSignal* signals = rangeControl_ != 0 ? highFrequency : lowFrequency;
     for (int k = 0; k < kPhasesPerFrame; ++k) {
         int16_t* out = phases + static_cast<size_t>(k) * kSamplesPerPhase;
-        const float ws = sign[k][0], wc = sign[k][1];
+        const float* component = signals[k].component;
+        const float sign = signals[k].sign;
         for (int i = 0; i < kSamplesPerPhase; ++i) {
-            float value = ws * sine_[i] + wc * cosine_[i];
+            float value = sign * component[i];
             if (noise_) value += sigma_[i] * noiseSource_.gaussian();
             long rounded = std::lround(value);
             out[i] = static_cast<int16_t>(std::clamp(rounded, -1024L, 1023L));
