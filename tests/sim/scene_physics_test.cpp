@@ -56,32 +56,35 @@ INSTANTIATE_TEST_SUITE_P(Boards, EveryBoard,
                          ::testing::Values("rpi4", "rpi5", "rock5b", "jetson-nano", "jetson-orin",
                                            "jetson-xavier", "other"));
 
+// Amplitude at the centre pixel of one burst from a board with these settings, at this
+// exposure (0: the default).
+void centreAmplitude(const std::string& settings, int exposure, float& amplitude) {
+    Client client(makeBoard(settings));
+    if (exposure != 0) {
+        ASSERT_EQ(client.setControl(V4L2_CID_EXPOSURE, exposure), 0);
+    }
+    ASSERT_EQ(client.start(), 0);
+    std::vector<uint16_t> raw;
+    int64_t stamps[4];
+    ASSERT_TRUE(client.burst(raw, stamps));
+    hqvgaDepth(raw, kCentre, 4000, 0, &amplitude);
+}
+
 TEST(ScenePhysics, AmplitudeFallsWithTheSquareOfTheDistance) {
     float amplitude[2];
     const int walls[2] = {1000, 2000};
-    for (int i = 0; i < 2; ++i) {
-        Client client(makeBoard("scene=wall:" + std::to_string(walls[i]) + ",noise=0,fps=0"));
-        ASSERT_EQ(client.start(), 0);
-        std::vector<uint16_t> raw;
-        int64_t stamps[4];
-        ASSERT_TRUE(client.burst(raw, stamps));
-        hqvgaDepth(raw, kCentre, 4000, 0, &amplitude[i]);
-    }
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(centreAmplitude(
+            "scene=wall:" + std::to_string(walls[i]) + ",noise=0,fps=0", 0, amplitude[i]));
     EXPECT_NEAR(amplitude[0] / amplitude[1], 4.0, 0.1);
 }
 
 TEST(ScenePhysics, AmplitudeScalesWithExposure) {
     float amplitude[2];
     const int exposures[2] = {1000, 500};
-    for (int i = 0; i < 2; ++i) {
-        Client client(makeBoard("scene=wall:2000,noise=0,fps=0"));
-        ASSERT_EQ(client.setControl(V4L2_CID_EXPOSURE, exposures[i]), 0);
-        ASSERT_EQ(client.start(), 0);
-        std::vector<uint16_t> raw;
-        int64_t stamps[4];
-        ASSERT_TRUE(client.burst(raw, stamps));
-        hqvgaDepth(raw, kCentre, 4000, 0, &amplitude[i]);
-    }
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(
+            centreAmplitude("scene=wall:2000,noise=0,fps=0", exposures[i], amplitude[i]));
     EXPECT_NEAR(amplitude[0] / amplitude[1], 2.0, 0.05);
 }
 
