@@ -41,26 +41,26 @@ void FaultInjection::withoutPlainI2c(bool on) {
     noPlainI2c_ = on;
 }
 
-bool FaultInjection::takeRequestFailure(unsigned long request, int& error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = requestFailures_.begin(); it != requestFailures_.end(); ++it) {
-        if (it->request != request || it->remaining <= 0) continue;
+template <typename Key>
+bool FaultInjection::takeFailure(std::vector<Failure<Key>>& failures, const Key& key,
+                                 int& error) {
+    for (auto it = failures.begin(); it != failures.end(); ++it) {
+        if (it->key != key || it->remaining <= 0) continue;
         error = it->error;
-        if (--it->remaining == 0) requestFailures_.erase(it);
+        if (--it->remaining == 0) failures.erase(it);
         return true;
     }
     return false;
 }
 
+bool FaultInjection::takeRequestFailure(unsigned long request, int& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return takeFailure(requestFailures_, request, error);
+}
+
 bool FaultInjection::takeOpenFailure(const std::string& path, int& error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = openFailures_.begin(); it != openFailures_.end(); ++it) {
-        if (it->path != path || it->remaining <= 0) continue;
-        error = it->error;
-        if (--it->remaining == 0) openFailures_.erase(it);
-        return true;
-    }
-    return false;
+    return takeFailure(openFailures_, path, error);
 }
 
 bool FaultInjection::unplugged() {

@@ -40,20 +40,20 @@ public:
     bool plainI2cRemoved();
 
 private:
-    struct RequestFailure {
-        unsigned long request;
-        int error;
-        int remaining;
-    };
-    struct OpenFailure {
-        std::string path;
+    // A call that fails `remaining` more times with `error`; `Key` names the call.
+    template <typename Key>
+    struct Failure {
+        Key key;
         int error;
         int remaining;
     };
 
+    template <typename Key>
+    static bool takeFailure(std::vector<Failure<Key>>& failures, const Key& key, int& error);
+
     std::mutex mutex_;
-    std::vector<RequestFailure> requestFailures_;
-    std::vector<OpenFailure> openFailures_;
+    std::vector<Failure<unsigned long>> requestFailures_;
+    std::vector<Failure<std::string>> openFailures_;
     int framesUntilUnplug_ = -1;
     bool unplugged_ = false;
     bool badIndexArmed_ = false;
