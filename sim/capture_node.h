@@ -58,8 +58,6 @@ public:
     void wake() { wakeup_.notify_all(); }
 
     bool streaming() const { return streaming_; }
-    const PixelLayout& format() const { return format_; }
-    uint32_t bufferCount() const { return static_cast<uint32_t>(buffers_.size()); }
 
 private:
     struct Buffer {
