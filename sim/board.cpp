@@ -35,8 +35,7 @@ std::shared_ptr<Board> Board::create(const char* text, std::string& error) {
 }
 
 Board::Board(const Settings& settings)
-    : settings_(settings),
-      profile_(*findBoardProfile(settings.board)),
+    : profile_(*findBoardProfile(settings.board)),
       sensor_(settings),
       registers_(sensor_),
       controls_(sensor_) {

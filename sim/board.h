@@ -58,7 +58,6 @@ public:
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
     FILE* openText(const char* path, const char* mode) override;
 
-    const Settings& settings() const { return settings_; }
     const BoardProfile& profile() const { return profile_; }
     FaultInjection& faults() { return faults_; }
     // Unplugs the camera at once, waking a blocked dequeue.
@@ -95,7 +94,6 @@ private:
     int allocateDescriptor() const;
     std::shared_ptr<Handle> find(int fd) const;
 
-    const Settings settings_;
     const BoardProfile& profile_;
     std::mutex mutex_;
     FaultInjection faults_;
