@@ -11,6 +11,8 @@ namespace Zelvo::sim {
 constexpr int kVideoMajor = 81;
 constexpr int kMediaMajor = 237;
 constexpr int kI2cMajor = 89;
+// The kernel version (6.6) the simulated drivers report.
+constexpr uint32_t kKernelVersion = (6 << 16) | (6 << 8);
 
 // Role of a media entity for the simulation.
 enum class EntityRole { Sensor, Bridge, Capture, Other };

@@ -9,7 +9,6 @@
 namespace Zelvo::sim {
 namespace {
 
-constexpr uint32_t kKernelVersion = (6 << 16) | (6 << 8);
 constexpr uint32_t kMinSize = 16;
 constexpr uint32_t kMaxSize = 4096;
 

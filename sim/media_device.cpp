@@ -120,7 +120,7 @@ int MediaDevice::ioctl(unsigned long request, void* argument, bool streaming) {
         std::strncpy(info->model, profile_.mediaModel.c_str(), sizeof(info->model) - 1);
         std::strncpy(info->bus_info, ("platform:" + profile_.mediaModel).c_str(),
                      sizeof(info->bus_info) - 1);
-        info->media_version = (6 << 16) | (6 << 8);
+        info->media_version = kKernelVersion;
         info->driver_version = info->media_version;
         return 0;
     }

@@ -69,7 +69,7 @@ int SubDevice::ioctl(SubdevClient& client, unsigned long request, void* argument
     case VIDIOC_SUBDEV_QUERYCAP: {
         auto* capability = static_cast<v4l2_subdev_capability*>(argument);
         std::memset(capability, 0, sizeof(*capability));
-        capability->version = (6 << 16) | (6 << 8);
+        capability->version = kKernelVersion;
         return 0;
     }
     case VIDIOC_SUBDEV_G_FMT:
