@@ -95,7 +95,6 @@ public:
 private:
     bool hostMissing() const;
     void installSensor(std::unique_ptr<ZelvoTOFSensor> next);
-    void stopStream();
     void backOff(int& delayMs);
 
     uint64_t storeGeneration = 0;
