@@ -6,7 +6,7 @@ FrameStore::FrameStore(const CameraInfo& info, const FrameLayout& layout)
     : layout(layout),
       pool(std::make_unique<FramePool>()),
       cache(std::make_unique<CacheData>(info.width, info.height)) {
-    for (uint8_t i = 0; i < poolSize; ++i) {
+    for (uint8_t i = 0; i < kPoolSize; ++i) {
         if (info.type == DEPTH) {
             const FrameDataFormat depthFormat{layout.width, layout.height, DEPTH, 0};
             const FrameDataFormat confidenceFormat{layout.width, layout.height, CONFIDENCE, 0};
@@ -17,16 +17,10 @@ FrameStore::FrameStore(const CameraInfo& info, const FrameLayout& layout)
     }
 }
 
-FrameStore::~FrameStore() {
-    // Staging buffer first, then every node with its buffer, then the pool.
-    cache.reset();
-    pool.reset();
-}
-
 void FrameStore::publish(LinkNode* node) {
     pool->pushReady(node);
     std::lock_guard<std::mutex> lock(mutex);
-    if (readyCount <= readyLimit) {
+    if (readyCount <= kReadyLimit) {
         ++readyCount;
         readyCond.notify_all();
     }

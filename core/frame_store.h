@@ -28,7 +28,6 @@ public:
     // sub-frames per read and its type the output type (DEPTH builds depth frames,
     // anything else raw frames). layout: size of one output buffer.
     FrameStore(const CameraInfo& info, const FrameLayout& layout);
-    ~FrameStore();
     FrameStore(const FrameStore&) = delete;
     FrameStore& operator=(const FrameStore&) = delete;
 
@@ -36,7 +35,7 @@ public:
     const FramePool& framePool() const { return *pool; }
     CacheData& staging() { return *cache; }
     const FrameLayout& frameLayout() const { return layout; }
-    uint8_t size() const { return poolSize; }
+    uint8_t size() const { return kPoolSize; }
 
     // Capture thread: queues a filled frame and wakes waiting requests.
     void publish(LinkNode* node);
@@ -57,13 +56,11 @@ public:
 private:
     FrameLayout layout;
     std::unique_ptr<FramePool> pool;
-    std::unique_ptr<CacheData> cache;
-    uint8_t poolSize = kPoolSize;
+    std::unique_ptr<CacheData> cache;  // destroyed first, before the pool and its buffers
     mutable std::mutex mutex;  // guards readyCount; the mutex of readyCond
     std::condition_variable readyCond;
     int readyCount = 0;
     int waitingCount = 0;  // requests inside their wait
-    int readyLimit = kReadyLimit;
 };
 
 }  // namespace Zelvo
