@@ -54,11 +54,16 @@ bool ZelvoTOFCamera::hostMissing() const {
     return true;
 }
 
-void ZelvoTOFCamera::installSensor(std::unique_ptr<ZelvoTOFSensor> next) {
+int ZelvoTOFCamera::openSensor(std::unique_ptr<ZelvoTOFSensor> next) {
+    if (!next) return ZelvoUnkownError;
     // The device was initialised with the old sensor and keeps a pointer to it:
     // it goes first, so no device ever outlives its sensor.
     device.reset();
     sensor = std::move(next);
+
+    const int result = sensor->open(info);
+    if (result != ZelvoSuccess) return result;
+    return openPostHandle();
 }
 
 int ZelvoTOFCamera::open(Connection connect, int index) {
@@ -79,12 +84,7 @@ int ZelvoTOFCamera::open(Connection connect, int index) {
     } else {
         return ZelvoUnkownError;
     }
-    if (!next) return ZelvoUnkownError;
-    installSensor(std::move(next));
-
-    const int result = sensor->open(info);
-    if (result != ZelvoSuccess) return result;
-    return openPostHandle();
+    return openSensor(std::move(next));
 }
 
 int ZelvoTOFCamera::openWithFile(const char* path, int index) {
@@ -94,13 +94,7 @@ int ZelvoTOFCamera::openWithFile(const char* path, int index) {
     info.index = static_cast<uint32_t>(index);
     info.connect = USB;
 
-    std::unique_ptr<ZelvoTOFSensor> next = factory->createUSBSensor(path, index, *host);
-    if (!next) return ZelvoUnkownError;
-    installSensor(std::move(next));
-
-    const int result = sensor->open(info);
-    if (result != ZelvoSuccess) return result;
-    return openPostHandle();
+    return openSensor(factory->createUSBSensor(path, index, *host));
 }
 
 int ZelvoTOFCamera::openPostHandle() {

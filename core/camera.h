@@ -94,7 +94,8 @@ public:
 
 private:
     bool hostMissing() const;
-    void installSensor(std::unique_ptr<ZelvoTOFSensor> next);
+    // Replaces the sensor (and the device built on it) with `next` and opens it.
+    int openSensor(std::unique_ptr<ZelvoTOFSensor> next);
     void backOff(int& delayMs);
 
     uint64_t storeGeneration = 0;
