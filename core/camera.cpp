@@ -137,7 +137,6 @@ int ZelvoTOFCamera::start(FrameType type) {
     info.height = current.height;
     info.bit_width = current.bit_width;
     info.bpp = current.bpp;
-    info.type = type;
 
     result = setOutputType(type);
     if (result != ZelvoSuccess) {
