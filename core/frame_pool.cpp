@@ -1,5 +1,7 @@
 #include "core/frame_pool.h"
 
+#include <algorithm>
+
 namespace Zelvo {
 
 void FramePool::add(std::unique_ptr<ZelvoFrameBuffer> buffer) {
@@ -56,8 +58,8 @@ LinkNode* FramePool::find(const ZelvoFrameBuffer* buffer) const {
 
 int FramePool::release(LinkNode* node) {
     if (!node) return -1;
-    bool known = false;
-    for (const auto& own : allNodes) known = known || own.get() == node;
+    const bool known = std::any_of(allNodes.begin(), allNodes.end(),
+                                   [node](const auto& own) { return own.get() == node; });
     if (!known) return -1;
     std::lock_guard<std::mutex> lock(mutex);
     if (node->place != LinkNode::Place::Filling && node->place != LinkNode::Place::Borrowed)
