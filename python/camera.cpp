@@ -29,15 +29,7 @@ PythonCamera::PythonCamera()
 PythonCamera::~PythonCamera() {
     // Frames must not read buffers that are about to be freed.
     ledger.reset();
-    // The capture thread writes into the frame store; it ends before the store goes.
-    if (camera->isStreaming()) {
-        try {
-            camera->stop();
-        } catch (...) {
-            // Nothing can be reported from a collected object; the core's
-            // destructor still ends the thread.
-        }
-    }
+    // The core's destructor stops a running stream before its frame store goes.
     camera.reset();
 }
 
