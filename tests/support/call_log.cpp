@@ -1,5 +1,7 @@
 #include "tests/support/call_log.h"
 
+#include <algorithm>
+
 namespace Zelvo::testing {
 
 void CallLog::add(std::string entry) {
@@ -10,6 +12,11 @@ void CallLog::add(std::string entry) {
 std::vector<std::string> CallLog::entries() const {
     std::lock_guard<std::mutex> lock(mutex);
     return calls;
+}
+
+bool CallLog::contains(const std::string& entry) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::find(calls.begin(), calls.end(), entry) != calls.end();
 }
 
 size_t CallLog::mark() const {

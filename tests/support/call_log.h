@@ -12,6 +12,8 @@ class CallLog {
 public:
     void add(std::string entry);
     std::vector<std::string> entries() const;
+    // True when a call equal to `entry` was recorded.
+    bool contains(const std::string& entry) const;
     // Entries recorded since the mark; mark() returns the current length.
     size_t mark() const;
     std::vector<std::string> since(size_t mark) const;
