@@ -11,6 +11,7 @@
 
 #include "core/frame_store.h"
 #include "tests/support/camera_rig.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvo {
 namespace {
@@ -18,6 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::CameraRig;
+using testing::eventually;
 
 constexpr short kLongWait = 10000;  // ms
 
@@ -39,15 +41,6 @@ struct Streaming : ::testing::Test {
         EXPECT_EQ(depth[0], static_cast<float>(read));
         EXPECT_EQ(depth[240 * 180 - 1], static_cast<float>(read));
         return read;
-    }
-    template <typename Condition>
-    bool eventually(Condition condition) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
     }
     CameraRig rig;
 };

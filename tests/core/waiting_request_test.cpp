@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <future>
-#include <thread>
 
 #include "core/frame_store.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvo {
 namespace {
@@ -25,12 +25,7 @@ CameraInfo rawStream() {
 
 // Polls until `count` requests wait inside the store; false after 10 s.
 bool awaitWaiting(const FrameStore& store, int count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (store.waitingRequests() != count) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
+    return testing::eventually([&] { return store.waitingRequests() == count; });
 }
 
 TEST(WaitingRequest, FrameAWaitingRequestNeedsIsNotTakenBack) {
