@@ -37,11 +37,7 @@ DepthData::DepthData(const FrameDataFormat& depthFormat, const FrameDataFormat& 
     this->confidenceFormat.timestamp = 0;
 }
 
-DepthData::~DepthData() {
-    depth.reset();
-    amplitude.reset();
-    confidence.reset();
-}
+DepthData::~DepthData() = default;
 
 void DepthData::setTimestamp(uint64_t time) {
     depthFormat.timestamp = time;
