@@ -278,6 +278,7 @@ inline double radialDistance(double wallMm, int row, int column) {
     return wallMm * std::sqrt(1.0 + x * x + y * y);
 }
 
-inline int sampleShift(const Board& board) { return board.profile().platform == 3 ? 4 : 0; }
+// Boards with the reordered layout deliver each sample shifted left by 4.
+inline int sampleShift(const Board& board) { return board.profile().shiftedReorder ? 4 : 0; }
 
 }  // namespace Zelvo::sim::test
