@@ -1,7 +1,8 @@
 #include "sim/settings.h"
 
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
+#include <set>
 
 #include "sim/board_profile.h"
 
@@ -10,6 +11,9 @@ namespace {
 
 constexpr int kMaxFps = 120;
 constexpr int kMaxWallMm = 20000;
+constexpr unsigned long kMaxSubFrameCount = 100000000;
+// Longest piece of the user's text an error line repeats.
+constexpr size_t kMaxQuotedCharacters = 40;
 
 // A decimal number without sign, spaces or trailing characters, within [0, limit].
 bool parseDecimal(const std::string& text, unsigned long limit, unsigned long& value) {
@@ -21,6 +25,34 @@ bool parseDecimal(const std::string& text, unsigned long limit, unsigned long& v
     if (errno != 0 || parsed > limit) return false;
     value = static_cast<unsigned long>(parsed);
     return true;
+}
+
+// The text in double quotes, at most kMaxQuotedCharacters of it (then "..."), with
+// control characters, quotes and backslashes escaped so the line stays one line.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    size_t shown = 0;
+    for (unsigned char c : text) {
+        if (shown == kMaxQuotedCharacters) {
+            out += "...";
+            break;
+        }
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+            static const char kHex[] = "0123456789abcdef";
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+            } else {
+                out += "\\x";
+                out += kHex[c >> 4];
+                out += kHex[c & 0x0F];
+            }
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++shown;
+    }
+    return out + "\"";
 }
 
 bool applySetting(const std::string& key, const std::string& value, Settings& settings) {
@@ -50,13 +82,29 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
     } else if (key == "seed") {
         if (!parseDecimal(value, 0xFFFFFFFFul, number)) return false;
         settings.seed = static_cast<uint32_t>(number);
+    } else if (key == "usb_bits") {
+        if (value != "8" && value != "10" && value != "12" && value != "16") return false;
+        settings.usbBits = std::atoi(value.c_str());
+    } else if (key == "fpn") {
+        if (value != "0" && value != "1") return false;
+        settings.fixedPattern = value == "1";
+    } else if (key == "stall") {
+        if (!parseDecimal(value, kMaxSubFrameCount, number)) return false;
+        settings.stallAfterSubFrames = static_cast<int64_t>(number);
+    } else if (key == "unplug") {
+        if (!parseDecimal(value, kMaxSubFrameCount, number)) return false;
+        settings.unplugAfterSubFrames = static_cast<int64_t>(number);
+    } else {
+        return false;
     }
     return true;
 }
 
 bool isKnownKey(const std::string& key) {
-    return key == "board" || key == "sensor" || key == "scene" || key == "fps" ||
-           key == "noise" || key == "seed";
+    static const std::set<std::string> kKeys = {"board", "sensor", "scene", "fps",
+                                                "noise", "seed",   "usb_bits", "fpn",
+                                                "stall", "unplug"};
+    return kKeys.count(key) != 0;
 }
 
 }  // namespace
@@ -68,23 +116,29 @@ bool parseSettings(const char* text, Settings& settings, std::string& error) {
         settings = parsed;
         return true;
     }
+    std::set<std::string> given;
     size_t start = 0;
     while (true) {
         size_t end = all.find(',', start);
         const std::string item = all.substr(start, end == std::string::npos ? end : end - start);
         size_t equals = item.find('=');
         if (equals == std::string::npos) {
-            error = "ZELVO_SIM: setting \"" + item + "\" is not of the form key=value\n";
+            error = "ZELVO_SIM: setting " + quoted(item) + " is not of the form key=value\n";
             return false;
         }
         const std::string key = item.substr(0, equals);
         const std::string value = item.substr(equals + 1);
         if (!isKnownKey(key)) {
-            error = "ZELVO_SIM: unknown setting \"" + key + "\"\n";
+            error = "ZELVO_SIM: unknown setting " + quoted(key) + "\n";
+            return false;
+        }
+        if (!given.insert(key).second) {
+            error = "ZELVO_SIM: setting " + quoted(key) + " is given twice\n";
             return false;
         }
         if (!applySetting(key, value, parsed)) {
-            error = "ZELVO_SIM: invalid value \"" + value + "\" for setting \"" + key + "\"\n";
+            error = "ZELVO_SIM: invalid value " + quoted(value) + " for setting " + quoted(key) +
+                    "\n";
             return false;
         }
         if (end == std::string::npos) break;

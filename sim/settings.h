@@ -19,10 +19,19 @@ struct Settings {
     int fps = 30;  // 0: as fast as the pipeline takes frames
     bool noise = true;
     uint32_t seed = 1;
+    int usbBits = 12;          // sample bit width of the simulated evaluation kit
+    bool fixedPattern = true;  // the VGA sensor's fixed-pattern phase offsets
+    // The sensor stops sending after this many sub-frames (-1: never), as when a cable
+    // is pulled: the receiver simply completes no more buffers.
+    int64_t stallAfterSubFrames = -1;
+    // The device is removed after this many sub-frames (-1: never): ENODEV from then on.
+    int64_t unplugAfterSubFrames = -1;
 };
 
-// Parses "1" (all defaults) or comma-separated key=value pairs. On failure returns false
-// and error holds one line, ending in a newline, that names the offending setting.
+// Parses "1" (all defaults) or comma-separated key=value pairs, each key at most once.
+// On failure returns false and error holds one line, ending in a newline, that names the
+// offending setting; quoted texts are cut to a few dozen characters and never break the
+// line.
 bool parseSettings(const char* text, Settings& settings, std::string& error);
 
 }  // namespace Zelvo::sim

@@ -15,6 +15,10 @@ struct GoodCase {
     int fps;
     bool noise;
     uint32_t seed;
+    int usbBits = 12;
+    bool fixedPattern = true;
+    int64_t stall = -1;
+    int64_t unplug = -1;
 };
 
 const GoodCase kGoodCases[] = {
@@ -36,7 +40,10 @@ const GoodCase kGoodCases[] = {
     {"seed=4294967295", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 4294967295u},
     {"board=jetson-orin,scene=wall:800,fps=15,noise=0,seed=9", "jetson-orin",
      SceneSettings::Kind::Wall, 800, 15, false, 9},
-    {"scene=wall:700,scene=room", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"usb_bits=8", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 8},
+    {"usb_bits=16,fpn=0", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 16, false},
+    {"stall=0", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 0},
+    {"unplug=40,stall=7", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 7, 40},
 };
 
 TEST(SettingsParser, AcceptsEveryDocumentedForm) {
@@ -55,6 +62,10 @@ TEST(SettingsParser, AcceptsEveryDocumentedForm) {
         EXPECT_EQ(settings.fps, c.fps);
         EXPECT_EQ(settings.noise, c.noise);
         EXPECT_EQ(settings.seed, c.seed);
+        EXPECT_EQ(settings.usbBits, c.usbBits);
+        EXPECT_EQ(settings.fixedPattern, c.fixedPattern);
+        EXPECT_EQ(settings.stallAfterSubFrames, c.stall);
+        EXPECT_EQ(settings.unplugAfterSubFrames, c.unplug);
         EXPECT_TRUE(error.empty());
     }
 }
@@ -92,6 +103,20 @@ const BadCase kBadCases[] = {
     {"board=rpi5,", "ZELVO_SIM: setting \"\" is not of the form key=value\n"},
     {"board=rpi5,,fps=3", "ZELVO_SIM: setting \"\" is not of the form key=value\n"},
     {"fps=10,bogus=1", "ZELVO_SIM: unknown setting \"bogus\"\n"},
+    // Each key once: a second value would silently win over the first.
+    {"scene=wall:700,scene=room", "ZELVO_SIM: setting \"scene\" is given twice\n"},
+    {"fps=5,noise=0,fps=5", "ZELVO_SIM: setting \"fps\" is given twice\n"},
+    {"stall=", "ZELVO_SIM: invalid value \"\" for setting \"stall\"\n"},
+    {"usb_bits=", "ZELVO_SIM: invalid value \"\" for setting \"usb_bits\"\n"},
+    {"usb_bits=11", "ZELVO_SIM: invalid value \"11\" for setting \"usb_bits\"\n"},
+    {"fpn=2", "ZELVO_SIM: invalid value \"2\" for setting \"fpn\"\n"},
+    {"unplug=-1", "ZELVO_SIM: invalid value \"-1\" for setting \"unplug\"\n"},
+    // Quoted texts stay on one line and are cut after 40 characters.
+    {"board=rpi5\nfps=3", "ZELVO_SIM: invalid value \"rpi5\\x0afps=3\" for setting \"board\"\n"},
+    {"scene=wall:\"1\"", "ZELVO_SIM: invalid value \"wall:\\\"1\\\"\" for setting \"scene\"\n"},
+    {"seed=0123456789012345678901234567890123456789abc",
+     "ZELVO_SIM: invalid value \"0123456789012345678901234567890123456789...\" for setting "
+     "\"seed\"\n"},
 };
 
 TEST(SettingsParser, RejectsBadInputWithOneLineNamingTheSetting) {
