@@ -1,6 +1,8 @@
 // Host that forwards every call to the operating system.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,11 +15,22 @@ namespace {
 
 class SystemHost final : public Host {
 public:
-    int open(const char* path, int flags) override { return ::open(path, flags); }
+    int open(const char* path, int flags, mode_t mode = 0) override {
+        return ::open(path, flags, mode);
+    }
     int close(int fd) override { return ::close(fd); }
     ssize_t read(int fd, void* buffer, size_t count) override { return ::read(fd, buffer, count); }
+    ssize_t write(int fd, const void* buffer, size_t count) override {
+        return ::write(fd, buffer, count);
+    }
+    int ftruncate(int fd, int64_t length) override {
+        return ::ftruncate(fd, static_cast<off_t>(length));
+    }
     int ioctl(int fd, unsigned long request, void* argument) override {
         return ::ioctl(fd, request, argument);
+    }
+    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override {
+        return ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
     }
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                int64_t offset) override {
@@ -37,6 +50,10 @@ public:
         return 0;
     }
     FILE* openText(const char* path, const char* mode) override { return ::fopen(path, mode); }
+    void* dlopen(const char* path, int flags) override { return ::dlopen(path, flags); }
+    void* dlsym(void* library, const char* name) override { return ::dlsym(library, name); }
+    int dlclose(void* library) override { return ::dlclose(library); }
+    const char* dlerror() override { return ::dlerror(); }
 };
 
 }  // namespace

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace Zelvo::sim {
 namespace {
@@ -62,7 +66,12 @@ Board::Board(const Settings& settings)
     buildFiles();
 }
 
-Board::~Board() = default;
+Board::~Board() {
+    // Real files a program left open or mapped go with the board that opened them.
+    for (auto& entry : descriptors_)
+        if (entry.second->kind == NodeKind::RealFile) ::close(entry.second->realFd);
+    for (auto& mapping : realMappings_) ::munmap(mapping.first, mapping.second);
+}
 
 void Board::addCharDevice(const std::string& node, int major, int minor, const std::string& name,
                           const std::string& sysfsPath, bool withMedia) {
@@ -153,7 +162,16 @@ std::shared_ptr<Board::Handle> Board::find(int fd) const {
     return it == descriptors_.end() ? nullptr : it->second;
 }
 
-int Board::open(const char* path, int flags) {
+bool Board::isBoardPath(const std::string& path) {
+    for (const char* root : {"/dev", "/sys", "/proc"}) {
+        const size_t length = std::strlen(root);
+        if (path.compare(0, length, root) == 0 && (path.size() == length || path[length] == '/'))
+            return true;
+    }
+    return false;
+}
+
+int Board::open(const char* path, int flags, mode_t mode) {
     if (!path) return fail(EFAULT);
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string name = path;
@@ -161,6 +179,14 @@ int Board::open(const char* path, int flags) {
     if (faults_.takeOpenFailure(name, error)) return fail(error);
     auto handle = std::make_shared<Handle>();
     handle->flags = flags;
+    if (!isBoardPath(name)) {
+        handle->kind = NodeKind::RealFile;
+        handle->realFd = ::open(path, flags | O_CLOEXEC, mode);
+        if (handle->realFd < 0) return -1;
+        const int fd = allocateDescriptor();
+        descriptors_[fd] = handle;
+        return fd;
+    }
     const bool isDevice = name.compare(0, 5, "/dev/") == 0;
     if (isDevice && faults_.unplugged()) return fail(ENODEV);
     if (name == "/dev/video0") {
@@ -214,6 +240,7 @@ int Board::close(int fd) {
     std::shared_ptr<Handle> handle = it->second;
     descriptors_.erase(it);
     handle->closed = true;
+    if (handle->kind == NodeKind::RealFile) return ::close(handle->realFd);
     if (handle->kind == NodeKind::Capture) {
         capture_->release(handle.get());
         capture_->wake();
@@ -225,6 +252,7 @@ ssize_t Board::read(int fd, void* buffer, size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
     std::shared_ptr<Handle> handle = find(fd);
     if (!handle) return fail(EBADF);
+    if (handle->kind == NodeKind::RealFile) return ::read(handle->realFd, buffer, count);
     if (handle->kind != NodeKind::Text && faults_.unplugged()) return fail(ENODEV);
     if (!buffer && count > 0) return fail(EFAULT);
     switch (handle->kind) {
@@ -245,6 +273,35 @@ ssize_t Board::read(int fd, void* buffer, size_t count) {
     }
 }
 
+ssize_t Board::write(int fd, const void* buffer, size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<Handle> handle = find(fd);
+    if (!handle) return fail(EBADF);
+    if (handle->kind == NodeKind::RealFile) return ::write(handle->realFd, buffer, count);
+    return fail(EINVAL);  // the board's nodes and files take no write() I/O
+}
+
+int Board::ftruncate(int fd, int64_t length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<Handle> handle = find(fd);
+    if (!handle) return fail(EBADF);
+    if (handle->kind == NodeKind::RealFile)
+        return ::ftruncate(handle->realFd, static_cast<off_t>(length));
+    return fail(EINVAL);
+}
+
+int Board::poll(struct pollfd* fds, unsigned long count, int) {
+    if (!fds && count > 0) return fail(EFAULT);
+    std::lock_guard<std::mutex> lock(mutex_);
+    int ready = 0;
+    for (unsigned long i = 0; i < count; ++i) {
+        std::shared_ptr<Handle> handle = find(fds[i].fd);
+        fds[i].revents = handle ? (fds[i].events & (POLLIN | POLLRDNORM | POLLOUT)) : POLLNVAL;
+        if (fds[i].revents) ++ready;
+    }
+    return ready;
+}
+
 int Board::ioctl(int fd, unsigned long request, void* argument) {
     int result = 0;
     {
@@ -253,6 +310,9 @@ int Board::ioctl(int fd, unsigned long request, void* argument) {
         int error = 0;
         if (!handle) {
             result = -EBADF;
+        } else if (handle->kind == NodeKind::RealFile) {
+            const int real = ::ioctl(handle->realFd, request, argument);
+            result = real < 0 ? -errno : real;
         } else if (handle->kind != NodeKind::Text && faults_.unplugged()) {
             result = -ENODEV;
         } else if (faults_.takeRequestFailure(request, error)) {
@@ -274,6 +334,7 @@ int Board::ioctl(int fd, unsigned long request, void* argument) {
                 result = adapters_[handle->index]->ioctl(handle->i2c, request, argument);
                 break;
             case NodeKind::Text:
+            case NodeKind::RealFile:
                 result = -ENOTTY;
                 break;
             }
@@ -283,12 +344,19 @@ int Board::ioctl(int fd, unsigned long request, void* argument) {
     return result;
 }
 
-void* Board::mmap(void*, size_t length, int, int flags, int fd, int64_t offset) {
+void* Board::mmap(void* address, size_t length, int protection, int flags, int fd,
+                  int64_t offset) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::shared_ptr<Handle> handle = find(fd);
     if (!handle) {
         errno = EBADF;
         return MAP_FAILED;
+    }
+    if (handle->kind == NodeKind::RealFile) {
+        void* mapping = ::mmap(address, length, protection, flags, handle->realFd,
+                               static_cast<off_t>(offset));
+        if (mapping != MAP_FAILED) realMappings_.emplace_back(mapping, length);
+        return mapping;
     }
     if (handle->kind != NodeKind::Capture) {
         errno = ENODEV;
@@ -316,6 +384,12 @@ int Board::munmap(void* address, size_t length) {
             return 0;
         }
     }
+    for (auto it = realMappings_.begin(); it != realMappings_.end(); ++it) {
+        if (it->first != address) continue;
+        const int result = ::munmap(address, length);
+        if (result == 0) realMappings_.erase(it);
+        return result;
+    }
     return fail(EINVAL);
 }
 
@@ -324,6 +398,7 @@ int Board::fstat(int fd, struct stat* status) {
     std::shared_ptr<Handle> handle = find(fd);
     if (!handle) return fail(EBADF);
     if (!status) return fail(EFAULT);
+    if (handle->kind == NodeKind::RealFile) return ::fstat(handle->realFd, status);
     std::memset(status, 0, sizeof(*status));
     if (handle->kind == NodeKind::Text) {
         status->st_mode = S_IFREG | 0444;
@@ -338,6 +413,7 @@ int Board::fstat(int fd, struct stat* status) {
 
 ssize_t Board::readlink(const char* path, char* buffer, size_t size) {
     if (!path || !buffer) return fail(EFAULT);
+    if (!isBoardPath(path)) return ::readlink(path, buffer, size);
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string* target = files_.link(path);
     if (!target) {
@@ -352,6 +428,7 @@ ssize_t Board::readlink(const char* path, char* buffer, size_t size) {
 
 int Board::listDirectory(const char* path, std::vector<std::string>& entries) {
     if (!path) return fail(EFAULT);
+    if (!isBoardPath(path)) return systemHost()->listDirectory(path, entries);
     std::lock_guard<std::mutex> lock(mutex_);
     const std::vector<std::string>* listing = files_.directory(path);
     if (!listing) return fail(files_.file(path) ? ENOTDIR : ENOENT);
@@ -370,8 +447,14 @@ FILE* Board::openText(const char* path, const char* mode) {
         errno = error;
         return nullptr;
     }
+    if (!isBoardPath(path)) return ::fopen(path, mode);
     return files_.openText(path, mode);
 }
+
+void* Board::dlopen(const char* path, int flags) { return ::dlopen(path, flags); }
+void* Board::dlsym(void* library, const char* name) { return ::dlsym(library, name); }
+int Board::dlclose(void* library) { return ::dlclose(library); }
+const char* Board::dlerror() { return ::dlerror(); }
 
 void Board::unplug() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -46,10 +46,15 @@ public:
     explicit Board(const Settings& settings);
     ~Board() override;
 
-    int open(const char* path, int flags) override;
+    // Paths below /dev, /sys and /proc are the board's; every other path (the working
+    // directory's configuration and calibration files) is the real file system's.
+    int open(const char* path, int flags, mode_t mode = 0) override;
     int close(int fd) override;
     ssize_t read(int fd, void* buffer, size_t count) override;
+    ssize_t write(int fd, const void* buffer, size_t count) override;
+    int ftruncate(int fd, int64_t length) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
+    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override;
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                int64_t offset) override;
     int munmap(void* address, size_t length) override;
@@ -57,6 +62,14 @@ public:
     ssize_t readlink(const char* path, char* buffer, size_t size) override;
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
     FILE* openText(const char* path, const char* mode) override;
+    // Libraries are the real system's.
+    void* dlopen(const char* path, int flags) override;
+    void* dlsym(void* library, const char* name) override;
+    int dlclose(void* library) override;
+    const char* dlerror() override;
+
+    // True for the paths the board presents itself.
+    static bool isBoardPath(const std::string& path);
 
     const BoardProfile& profile() const { return profile_; }
     FaultInjection& faults() { return faults_; }
@@ -67,7 +80,7 @@ public:
     size_t mappings();
 
 private:
-    enum class NodeKind { Text, Capture, Subdev, Media, I2c };
+    enum class NodeKind { Text, Capture, Subdev, Media, I2c, RealFile };
 
     struct Handle {
         NodeKind kind;
@@ -78,6 +91,7 @@ private:
         SubdevClient subdev;
         I2cClient i2c;
         uint32_t major = 0, minor = 0;
+        int realFd = -1;          // RealFile: the system's descriptor
         bool closed = false;
     };
 
@@ -107,6 +121,7 @@ private:
     VirtualFiles files_;
     std::map<int, std::shared_ptr<Handle>> descriptors_;
     std::vector<Mapping> mappings_;
+    std::vector<std::pair<void*, size_t>> realMappings_;  // of real files
 };
 
 }  // namespace Zelvo::sim

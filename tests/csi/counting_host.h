@@ -16,10 +16,19 @@ namespace Zelvo::testing {
 class CountingHost final : public Host {
 public:
     explicit CountingHost(std::shared_ptr<Host> inner) : inner(std::move(inner)) {}
-    int open(const char* path, int flags) override { return inner->open(path, flags); }
+    int open(const char* path, int flags, mode_t mode = 0) override {
+        return inner->open(path, flags, mode);
+    }
     int close(int fd) override { return inner->close(fd); }
     ssize_t read(int fd, void* buffer, size_t count) override {
         return inner->read(fd, buffer, count);
+    }
+    ssize_t write(int fd, const void* buffer, size_t count) override {
+        return inner->write(fd, buffer, count);
+    }
+    int ftruncate(int fd, int64_t length) override { return inner->ftruncate(fd, length); }
+    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override {
+        return inner->poll(fds, count, timeoutMs);
     }
     int ioctl(int fd, unsigned long request, void* argument) override {
         if (request == VIDIOC_DQBUF) ++dequeues;
@@ -40,6 +49,10 @@ public:
     FILE* openText(const char* path, const char* mode) override {
         return inner->openText(path, mode);
     }
+    void* dlopen(const char* path, int flags) override { return inner->dlopen(path, flags); }
+    void* dlsym(void* library, const char* name) override { return inner->dlsym(library, name); }
+    int dlclose(void* library) override { return inner->dlclose(library); }
+    const char* dlerror() override { return inner->dlerror(); }
 
     std::atomic<int> dequeues{0};
 

@@ -8,6 +8,7 @@
 #include <linux/media.h>
 #include <linux/v4l2-subdev.h>
 #include <linux/videodev2.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -98,7 +99,7 @@ std::vector<unsigned long> FakeCsiHost::requestsOn(const std::string& path) cons
     return result;
 }
 
-int FakeCsiHost::open(const char* path, int) {
+int FakeCsiHost::open(const char* path, int, mode_t) {
     const auto error = openErrors.find(path);
     if (error != openErrors.end()) {
         errno = error->second;
@@ -127,6 +128,32 @@ ssize_t FakeCsiHost::read(int, void*, size_t) {
     errno = EINVAL;
     return -1;
 }
+
+ssize_t FakeCsiHost::write(int, const void*, size_t) {
+    errno = EINVAL;
+    return -1;
+}
+
+int FakeCsiHost::ftruncate(int, int64_t) {
+    errno = EINVAL;
+    return -1;
+}
+
+int FakeCsiHost::poll(struct pollfd* polled, unsigned long count, int) {
+    for (unsigned long i = 0; i < count; ++i) {
+        polled[i].revents = fds.count(polled[i].fd) ? (polled[i].events & (POLLIN | POLLOUT))
+                                                    : POLLNVAL;
+    }
+    return static_cast<int>(count);
+}
+
+void* FakeCsiHost::dlopen(const char*, int) { return nullptr; }
+void* FakeCsiHost::dlsym(void*, const char*) { return nullptr; }
+int FakeCsiHost::dlclose(void*) {
+    errno = EINVAL;
+    return -1;
+}
+const char* FakeCsiHost::dlerror() { return "no shared libraries on this host"; }
 
 int FakeCsiHost::ioctl(int fd, unsigned long request, void* argument) {
     if (!fds.count(fd)) {

@@ -96,10 +96,14 @@ public:
     std::vector<unsigned long> requestsOn(const std::string& path) const;
 
     // Host
-    int open(const char* path, int flags) override;
+    int open(const char* path, int flags, mode_t mode = 0) override;
     int close(int fd) override;
     ssize_t read(int fd, void* buffer, size_t count) override;
+    ssize_t write(int fd, const void* buffer, size_t count) override;
+    int ftruncate(int fd, int64_t length) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
+    // Every descriptor is ready at once: DQBUF answers from the script.
+    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override;
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                int64_t offset) override;
     int munmap(void* address, size_t length) override;
@@ -107,6 +111,10 @@ public:
     ssize_t readlink(const char* path, char* buffer, size_t size) override;
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
     FILE* openText(const char* path, const char* mode) override;
+    void* dlopen(const char* path, int flags) override;
+    void* dlsym(void* library, const char* name) override;
+    int dlclose(void* library) override;
+    const char* dlerror() override;
 
 private:
     int emulate(int fd, unsigned long request, void* argument);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 
@@ -393,6 +395,50 @@ TEST(Discovery, FilesystemAnswersLikeOne) {
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(board->open("/dev/video1", O_RDWR), -1);
     EXPECT_EQ(errno, ENOENT);
+}
+
+}  // namespace
+}  // namespace Zelvo::sim::test
+
+namespace Zelvo::sim::test {
+namespace {
+
+// Files outside /dev, /sys and /proc are the real system's: the depth device writes its
+// configuration texts and maps its calibration file through the board.
+TEST(BoardFiles, PathsOutsideTheBoardReachTheRealFileSystem) {
+    std::string error;
+    auto board = Board::create("1", error);
+    ASSERT_TRUE(board) << error;
+    char directory[] = "/tmp/zelvo-board-files-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string path = std::string(directory) + "/cali.bin";
+
+    const int fd = board->open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(board->write(fd, "abcdef", 6), 6);
+    EXPECT_EQ(board->ftruncate(fd, 4), 0);
+    struct stat status {};
+    ASSERT_EQ(board->fstat(fd, &status), 0);
+    EXPECT_EQ(status.st_size, 4);
+    void* mapping = board->mmap(nullptr, 4, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    EXPECT_EQ(std::string(static_cast<const char*>(mapping), 4), "abcd");
+    EXPECT_EQ(board->munmap(mapping, 4), 0);
+    EXPECT_EQ(board->close(fd), 0);
+
+    FILE* text = board->openText(path.c_str(), "rb");
+    ASSERT_NE(text, nullptr);
+    char read[8] = {};
+    EXPECT_EQ(std::fread(read, 1, sizeof read, text), 4u);
+    std::fclose(text);
+    EXPECT_EQ(board->openDescriptors(), 0u);
+
+    // The board's own trees stay emulated: the real /proc/mounts is not served.
+    EXPECT_EQ(board->open("/dev/video7", O_RDWR), -1);
+    EXPECT_TRUE(Board::isBoardPath("/sys/firmware/devicetree/base/model"));
+    EXPECT_FALSE(Board::isBoardPath("/device/cali.bin"));
+    std::remove(path.c_str());
+    rmdir(directory);
 }
 
 }  // namespace

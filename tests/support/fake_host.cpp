@@ -22,10 +22,13 @@ void FakeHost::setModel(const std::string& contents) {
     setText("/sys/firmware/devicetree/base/model", contents);
 }
 
-int FakeHost::open(const char*, int) { return unsupported(); }
+int FakeHost::open(const char*, int, mode_t) { return unsupported(); }
 int FakeHost::close(int) { return unsupported(); }
 ssize_t FakeHost::read(int, void*, size_t) { return unsupported(); }
+ssize_t FakeHost::write(int, const void*, size_t) { return unsupported(); }
+int FakeHost::ftruncate(int, int64_t) { return unsupported(); }
 int FakeHost::ioctl(int, unsigned long, void*) { return unsupported(); }
+int FakeHost::poll(struct pollfd*, unsigned long, int) { return unsupported(); }
 void* FakeHost::mmap(void*, size_t, int, int, int, int64_t) {
     errno = ENOSYS;
     return MAP_FAILED;
@@ -34,6 +37,11 @@ int FakeHost::munmap(void*, size_t) { return unsupported(); }
 int FakeHost::fstat(int, struct stat*) { return unsupported(); }
 ssize_t FakeHost::readlink(const char*, char*, size_t) { return unsupported(); }
 int FakeHost::listDirectory(const char*, std::vector<std::string>&) { return unsupported(); }
+
+void* FakeHost::dlopen(const char*, int) { return nullptr; }
+void* FakeHost::dlsym(void*, const char*) { return nullptr; }
+int FakeHost::dlclose(void*) { return unsupported(); }
+const char* FakeHost::dlerror() { return "no shared libraries on this host"; }
 
 FILE* FakeHost::openText(const char* path, const char* mode) {
     ++textOpens;

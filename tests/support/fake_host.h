@@ -15,10 +15,13 @@ public:
     void setText(const std::string& path, const std::string& contents);
     void setModel(const std::string& contents);
 
-    int open(const char* path, int flags) override;
+    int open(const char* path, int flags, mode_t mode = 0) override;
     int close(int fd) override;
     ssize_t read(int fd, void* buffer, size_t count) override;
+    ssize_t write(int fd, const void* buffer, size_t count) override;
+    int ftruncate(int fd, int64_t length) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
+    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override;
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                int64_t offset) override;
     int munmap(void* address, size_t length) override;
@@ -26,6 +29,10 @@ public:
     ssize_t readlink(const char* path, char* buffer, size_t size) override;
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
     FILE* openText(const char* path, const char* mode) override;
+    void* dlopen(const char* path, int flags) override;
+    void* dlsym(void* library, const char* name) override;
+    int dlclose(void* library) override;
+    const char* dlerror() override;
 
     int textOpens = 0;
 
