@@ -135,19 +135,20 @@ void EvaluationKit::failCall(Call call, int times) {
     failures_[static_cast<int>(call)] += times;
 }
 
-void EvaluationKit::timeOutCaptures(int times) {
+void EvaluationKit::timeOutCapture(int subFrame) {
     std::lock_guard<std::mutex> lock(mutex_);
-    timeOuts_ += times;
+    timeOutAt_ = subFrame;
 }
 
-void EvaluationKit::deliverWrongSize(int times) {
+void EvaluationKit::deliverWrongSize(int subFrame) {
     std::lock_guard<std::mutex> lock(mutex_);
-    wrongSizes_ += times;
+    wrongSizeAt_ = subFrame;
 }
 
-void EvaluationKit::jumpClock(int64_t deltaMs) {
+void EvaluationKit::jumpClock(int64_t deltaMs, int subFrame) {
     std::lock_guard<std::mutex> lock(mutex_);
-    clockOffsetMs_ += deltaMs;
+    pendingJumpMs_ = deltaMs;
+    jumpAt_ = subFrame;
 }
 
 KitState EvaluationKit::state() {
@@ -385,8 +386,8 @@ int EvaluationKit::capture(ZelvoImage& image, int timeoutMs) {
     if (!open_) return kInvalidArgument;
     if (unplugged()) return kGone;
     if (!streaming_) return kNotStreaming;
-    if (timeOuts_ > 0) {
-        --timeOuts_;
+    if (timeOutAt_ == subFrame_) {
+        timeOutAt_ = -1;
         return kTimedOut;
     }
     const Clock::time_point deadline =
@@ -405,11 +406,15 @@ int EvaluationKit::capture(ZelvoImage& image, int timeoutMs) {
     uint8_t* data = buffers_[slot].data();
     fill(data);
     bufferOut_[slot] = true;
+    if (jumpAt_ == subFrame_) {
+        jumpAt_ = -1;
+        clockOffsetMs_ += pendingJumpMs_;
+    }
     image = ZelvoImage{};
     image.timestamp = stampOf(due);
     image.dataSize = static_cast<uint32_t>(subFrameBytes());
-    if (wrongSizes_ > 0) {
-        --wrongSizes_;
+    if (wrongSizeAt_ == subFrame_) {
+        wrongSizeAt_ = -1;
         image.dataSize /= 2;
     }
     image.data.address = data;

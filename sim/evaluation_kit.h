@@ -71,14 +71,15 @@ public:
     int closeLibrary();
     const char* takeLoaderError();     // the last loader error once, else null
 
-    // Faults for tests.
+    // Faults for tests. `subFrame` (0 to kPhasesPerFrame - 1) places a fault in a burst:
+    // it strikes at the next capture of that sub-frame.
     void failCall(Call call, int times = 1);
-    // The next `times` captures report a time-out at once; the sub-frame comes later.
-    void timeOutCaptures(int times);
-    // The next `times` sub-frames report half their size.
-    void deliverWrongSize(int times = 1);
-    // The kit's clock jumps by deltaMs (negative: backwards) from the next sub-frame on.
-    void jumpClock(int64_t deltaMs);
+    // The capture reports a time-out at once; the sub-frame comes with the next capture.
+    void timeOutCapture(int subFrame);
+    // The sub-frame reports half its size.
+    void deliverWrongSize(int subFrame);
+    // The kit's clock jumps by deltaMs (negative: backwards) from that sub-frame on.
+    void jumpClock(int64_t deltaMs, int subFrame);
 
     KitState state();
 
@@ -152,9 +153,12 @@ private:
     int64_t clockOffsetMs_ = 0;
     int64_t delivered_ = 0;
 
+    // Armed faults: the sub-frame each strikes at, -1 when none is armed.
     int failures_[3] = {};
-    int timeOuts_ = 0;
-    int wrongSizes_ = 0;
+    int timeOutAt_ = -1;
+    int wrongSizeAt_ = -1;
+    int jumpAt_ = -1;
+    int64_t pendingJumpMs_ = 0;
 };
 
 }  // namespace Zelvo::sim
