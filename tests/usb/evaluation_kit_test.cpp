@@ -1,0 +1,246 @@
+// The camera and the USB sensor over the simulated evaluation kit of a simulated board.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/camera.h"
+#include "sensor/usb/usb_sensor.h"
+#include "sim/board.h"
+
+namespace Zelvo {
+namespace {
+
+using sim::EvaluationKit;
+
+constexpr short kFrameWaitMs = 5000;
+constexpr size_t kFrameSamples = 240 * 180 * 4;
+
+std::shared_ptr<sim::Board> makeBoard(const std::string& settings) {
+    std::string error;
+    auto board = sim::Board::create(settings.c_str(), error);
+    EXPECT_TRUE(board) << error;
+    return board;
+}
+
+// Everything goes to the board except the loader, which is the real system's.
+class SystemLoaderBoard final : public Host {
+public:
+    explicit SystemLoaderBoard(std::shared_ptr<sim::Board> board) : board(std::move(board)) {}
+    int open(const char* path, int flags, mode_t mode) override {
+        return board->open(path, flags, mode);
+    }
+    int close(int fd) override { return board->close(fd); }
+    ssize_t read(int fd, void* buffer, size_t count) override {
+        return board->read(fd, buffer, count);
+    }
+    ssize_t write(int fd, const void* buffer, size_t count) override {
+        return board->write(fd, buffer, count);
+    }
+    int ftruncate(int fd, int64_t length) override { return board->ftruncate(fd, length); }
+    int ioctl(int fd, unsigned long request, void* argument) override {
+        return board->ioctl(fd, request, argument);
+    }
+    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override {
+        return board->poll(fds, count, timeoutMs);
+    }
+    void* mmap(void* address, size_t length, int protection, int flags, int fd,
+               int64_t offset) override {
+        return board->mmap(address, length, protection, flags, fd, offset);
+    }
+    int munmap(void* address, size_t length) override { return board->munmap(address, length); }
+    int fstat(int fd, struct stat* status) override { return board->fstat(fd, status); }
+    ssize_t readlink(const char* path, char* buffer, size_t size) override {
+        return board->readlink(path, buffer, size);
+    }
+    int listDirectory(const char* path, std::vector<std::string>& entries) override {
+        return board->listDirectory(path, entries);
+    }
+    FILE* openText(const char* path, const char* mode) override {
+        return board->openText(path, mode);
+    }
+    void* dlopen(const char* path, int flags) override {
+        return systemHost()->dlopen(path, flags);
+    }
+    void* dlsym(void* library, const char* name) override {
+        return systemHost()->dlsym(library, name);
+    }
+    int dlclose(void* library) override { return systemHost()->dlclose(library); }
+    const char* dlerror() override { return systemHost()->dlerror(); }
+
+private:
+    std::shared_ptr<sim::Board> board;
+};
+
+TEST(EvaluationKit, BothOpensReachTheKitOfTheirOwnBoard) {
+    auto eightBit = makeBoard("usb_bits=8,fps=0");
+    auto sixteenBit = makeBoard("usb_bits=16,fps=0");
+    ZelvoTOFCamera first(eightBit);
+    ZelvoTOFCamera second(sixteenBit);
+    ASSERT_EQ(first.open(USB, 2), 0);
+    ASSERT_EQ(second.openWithFile("kit.bin", 5), 0);
+
+    struct Expectation {
+        ZelvoTOFCamera& camera;
+        sim::Board& board;
+        uint32_t index, bits, bpp;
+        bool configGiven;
+        const char* configFile;
+        uint8_t binFile;
+    };
+    for (const Expectation& e : {Expectation{first, *eightBit, 2, 8, 1, false, "", 0},
+                                 Expectation{second, *sixteenBit, 5, 16, 2, true, "kit.bin", 1}}) {
+        SCOPED_TRACE(e.index);
+        const CameraInfo info = e.camera.getCameraInfo();
+        EXPECT_EQ(info.connect, USB);
+        EXPECT_EQ(info.index, e.index);
+        EXPECT_EQ(info.device_type, HQVGA);
+        EXPECT_EQ(info.bit_width, e.bits);
+        EXPECT_EQ(info.bpp, e.bpp);
+        const sim::KitState kit = e.board.evaluationKit().state();
+        EXPECT_TRUE(kit.cameraOpen);
+        EXPECT_EQ(kit.configGiven, e.configGiven);
+        EXPECT_EQ(kit.configFile, e.configFile);
+        EXPECT_EQ(kit.binFile, e.binFile);
+
+        ASSERT_EQ(e.camera.start(RAW), 0);
+        ZelvoFrameBuffer* frame = e.camera.requestFrame(kFrameWaitMs);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(e.camera.releaseFrame(frame), 0);
+        EXPECT_EQ(e.camera.close(), 0);
+        const sim::KitState closed = e.board.evaluationKit().state();
+        EXPECT_FALSE(closed.cameraOpen);
+        EXPECT_EQ(closed.libraryReferences, 0);
+        EXPECT_EQ(closed.imagesOut, 0);
+        EXPECT_GE(closed.subFramesDelivered, 4);
+    }
+}
+
+TEST(EvaluationKit, RangeSelectsTheModulation) {
+    auto board = makeBoard("fps=0");
+    ZelvoTOFCamera camera(board);
+    ASSERT_EQ(camera.open(USB, 0), 0);
+    for (int value : {2000, 4000, 2000}) {
+        EXPECT_EQ(camera.setControl(RANGE, value), 0);
+        EXPECT_EQ(board->sensorState().rangeControl, value == 2000 ? 1 : 0) << value;
+    }
+    EXPECT_EQ(board->evaluationKit().state().registerWrites.size(), 12u);
+    EXPECT_EQ(camera.close(), 0);
+}
+
+TEST(EvaluationKit, AKitThatRefusesFailsTheCamera) {
+    auto board = makeBoard("fps=0");
+    ZelvoTOFCamera camera(board);
+    board->evaluationKit().failCall(EvaluationKit::Call::Open);
+    EXPECT_EQ(camera.open(USB, 0), -1);
+    board->evaluationKit().failCall(EvaluationKit::Call::Init);
+    EXPECT_EQ(camera.openWithFile("kit.json", 0), -1);
+    EXPECT_EQ(board->evaluationKit().state().libraryReferences, 0);
+    EXPECT_FALSE(board->evaluationKit().state().cameraOpen);
+
+    ASSERT_EQ(camera.open(USB, 0), 0);
+    board->evaluationKit().failCall(EvaluationKit::Call::Start);
+    EXPECT_EQ(camera.start(DEPTH), -1);
+    EXPECT_FALSE(camera.isStreaming());
+    EXPECT_EQ(camera.close(), 0);
+}
+
+// Each fault, in the middle of a burst, spoils one read at most; the next read is a whole
+// burst again, in order.
+TEST(EvaluationKit, FaultsSpoilOneReadAtMost) {
+    struct Case {
+        const char* name;
+        std::function<void(EvaluationKit&)> arm;
+        int firstRead;
+    };
+    const Case cases[] = {
+        {"capture times out", [](EvaluationKit& kit) { kit.timeOutCapture(2); }, -1},
+        {"wrong size", [](EvaluationKit& kit) { kit.deliverWrongSize(2); }, -1},
+        {"clock jumps", [](EvaluationKit& kit) { kit.jumpClock(40, 2); }, 0},
+        {"clock goes back", [](EvaluationKit& kit) { kit.jumpClock(-40, 2); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto board = makeBoard("scene=wall:1200,noise=0");
+        ZelvoTOFUSBSensor sensor("", 0, *board);
+        CameraInfo info{};
+        ASSERT_EQ(sensor.open(info), 0);
+        sensor.framesPerRequest = 4;
+        ASSERT_EQ(sensor.start(), 0);
+        std::vector<uint16_t> reference(kFrameSamples), frame(kFrameSamples);
+        int64_t before = 0, after = 0;
+        ASSERT_EQ(sensor.getFrame(reference.data(), &before), 0);
+
+        c.arm(board->evaluationKit());
+        EXPECT_EQ(sensor.getFrame(frame.data(), &after), c.firstRead);
+        if (c.firstRead == 0) {
+            EXPECT_EQ(frame, reference);
+        }
+        EXPECT_EQ(sensor.getFrame(frame.data(), &after), 0);
+        EXPECT_EQ(frame, reference);
+        EXPECT_GT(after, before);
+        EXPECT_EQ(board->evaluationKit().state().imagesOut, 0);
+        EXPECT_EQ(sensor.stop(), 0);
+        EXPECT_EQ(sensor.close(), 0);
+    }
+}
+
+TEST(EvaluationKit, CaptureHonoursItsTimeOut) {
+    for (const char* settings : {"fps=1", "stall=0"}) {
+        SCOPED_TRACE(settings);
+        auto board = makeBoard(settings);
+        ZelvoTOFUSBSensor sensor("", 0, *board);
+        CameraInfo info{};
+        ASSERT_EQ(sensor.open(info), 0);
+        ASSERT_EQ(sensor.start(), 0);
+        void* library = board->dlopen("libzelvo_evk_sdk.so", 0);
+        auto capture =
+            reinterpret_cast<ZelvoCaptureImageCall*>(board->dlsym(library, "ZelvoCaptureImage"));
+        ASSERT_NE(capture, nullptr);
+        ZelvoImage image{};
+        // The first burst of a 1 fps kit begins at once; the next one is a second away.
+        if (std::string(settings) == "fps=1") {
+            sensor.framesPerRequest = 4;
+            std::vector<uint16_t> frame(kFrameSamples);
+            int64_t timestamp = 0;
+            ASSERT_EQ(sensor.getFrame(frame.data(), &timestamp), 0);
+        }
+        EXPECT_NE(capture(sensor.handle, &image, 20), 0);
+        EXPECT_EQ(board->dlsym(library, "ZelvoNoSuchCall"), nullptr);
+        EXPECT_NE(std::string(board->dlerror()).find("ZelvoNoSuchCall"), std::string::npos);
+        EXPECT_EQ(board->dlclose(library), 0);
+        EXPECT_EQ(sensor.close(), 0);
+        EXPECT_EQ(board->evaluationKit().state().libraryReferences, 0);
+    }
+}
+
+TEST(EvaluationKit, WithoutTheSdkTheCameraStillOpensCsi) {
+    const std::string missing = "/nonexistent/zelvo/libzelvo_evk_sdk.so";
+    setenv("ZELVO_EVK_SDK", missing.c_str(), 1);
+    auto board = makeBoard("noise=0");
+    ZelvoTOFCamera camera(std::make_shared<SystemLoaderBoard>(board));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(camera.open(USB, 0), -1);
+    EXPECT_EQ(camera.openWithFile("kit.bin", 0), -1);
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    unsetenv("ZELVO_EVK_SDK");
+    const std::string line = "Error: cannot load the USB evaluation-kit SDK \"" + missing + "\"";
+    EXPECT_EQ(printed.find(line), 0u) << printed;
+    EXPECT_EQ(printed.find(line, 1), printed.find('\n') + 1) << printed;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
+
+    ASSERT_EQ(camera.open(CSI, 0), 0);
+    EXPECT_EQ(camera.getCameraInfo().connect, CSI);
+    ASSERT_EQ(camera.start(DEPTH), 0);
+    ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(camera.releaseFrame(frame), 0);
+    EXPECT_EQ(camera.close(), 0);
+}
+
+}  // namespace
+}  // namespace Zelvo
