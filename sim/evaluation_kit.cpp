@@ -237,7 +237,7 @@ int EvaluationKit::ZelvoWriteSensorReg(ZelvoCameraHandle handle, uint16_t addres
 // The kit itself.
 
 size_t EvaluationKit::subFrameBytes() const {
-    return static_cast<size_t>(kSamplesPerPhase) * (bits_ <= 8 ? 1 : 2);
+    return geometry().samples() * (bits_ <= 8 ? 1 : 2);
 }
 
 int EvaluationKit::open(const ZelvoOpenParam& param) {
@@ -269,9 +269,8 @@ int EvaluationKit::config(ZelvoCameraConfig& config) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!open_) return kInvalidArgument;
     config = ZelvoCameraConfig{};
-    // The sub-frame of the board's sensor, one phase image.
-    config.width = kSensorWidth;
-    config.height = kSensorHeight;
+    config.width = geometry().width;
+    config.height = geometry().height;
     config.bitWidth = static_cast<uint8_t>(bits_);
     return 0;
 }
@@ -284,7 +283,9 @@ int EvaluationKit::start() {
     streaming_ = true;
     subFrame_ = 0;
     burstReady_ = false;
+    // The first burst follows one frame period after the start.
     burstStart_ = Clock::now();
+    if (sensor_.frameRate() != 0) burstStart_ += framePeriod();
     return 0;
 }
 
@@ -366,8 +367,9 @@ uint64_t EvaluationKit::stampOf(Clock::time_point due) {
 }
 
 void EvaluationKit::fill(uint8_t* dst) const {
-    const int16_t* samples = frame_ + static_cast<size_t>(subFrame_) * kSamplesPerPhase;
-    for (int i = 0; i < kSamplesPerPhase; ++i) {
+    const size_t count = geometry().samples();
+    const int16_t* samples = frame_ + static_cast<size_t>(subFrame_) * count;
+    for (size_t i = 0; i < count; ++i) {
         // The sensor's 12-bit word (its signed 11-bit sample), in the kit's bit width.
         const uint32_t word = static_cast<uint16_t>(samples[i]) & 0x7FFu;
         const uint32_t value =
@@ -419,7 +421,7 @@ int EvaluationKit::capture(ZelvoImage& image, int timeoutMs) {
     }
     image.data.address = data;
 
-    if (++subFrame_ == kPhasesPerFrame) {
+    if (++subFrame_ == geometry().perBurst) {
         subFrame_ = 0;
         burstReady_ = false;
         if (sensor_.frameRate() != 0) burstStart_ += framePeriod();

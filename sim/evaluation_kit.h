@@ -71,7 +71,7 @@ public:
     int closeLibrary();
     const char* takeLoaderError();     // the last loader error once, else null
 
-    // Faults for tests. `subFrame` (0 to kPhasesPerFrame - 1) places a fault in a burst:
+    // Faults for tests. `subFrame` (0 to perBurst - 1) places a fault in a burst:
     // it strikes at the next capture of that sub-frame.
     void failCall(Call call, int times = 1);
     // The capture reports a time-out at once; the sub-frame comes with the next capture.
@@ -119,6 +119,16 @@ private:
     int waitForSubFrame(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
                         Clock::time_point& due);
     uint64_t stampOf(Clock::time_point due);
+    // The sensor's sub-frame: one phase image, this many of them per burst. Every size
+    // the kit uses comes from here.
+    struct SubFrameGeometry {
+        uint32_t width;
+        uint32_t height;
+        int perBurst;
+        size_t samples() const { return static_cast<size_t>(width) * height; }
+    };
+    static SubFrameGeometry geometry() { return {kSensorWidth, kSensorHeight, kPhasesPerFrame}; }
+
     void fill(uint8_t* dst) const;
     size_t subFrameBytes() const;
 
@@ -144,7 +154,7 @@ private:
     std::vector<std::vector<uint8_t>> buffers_;
     std::vector<bool> bufferOut_;
 
-    // The schedule: bursts of kPhasesPerFrame sub-frames.
+    // The schedule: bursts of geometry().perBurst sub-frames.
     Clock::time_point burstStart_;
     int subFrame_ = 0;
     bool burstReady_ = false;

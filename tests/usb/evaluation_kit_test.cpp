@@ -1,8 +1,6 @@
 // The camera and the USB sensor over the simulated evaluation kit of a simulated board.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,55 +24,6 @@ std::shared_ptr<sim::Board> makeBoard(const std::string& settings) {
     EXPECT_TRUE(board) << error;
     return board;
 }
-
-// Everything goes to the board except the loader, which is the real system's.
-class SystemLoaderBoard final : public Host {
-public:
-    explicit SystemLoaderBoard(std::shared_ptr<sim::Board> board) : board(std::move(board)) {}
-    int open(const char* path, int flags, mode_t mode) override {
-        return board->open(path, flags, mode);
-    }
-    int close(int fd) override { return board->close(fd); }
-    ssize_t read(int fd, void* buffer, size_t count) override {
-        return board->read(fd, buffer, count);
-    }
-    ssize_t write(int fd, const void* buffer, size_t count) override {
-        return board->write(fd, buffer, count);
-    }
-    int ftruncate(int fd, int64_t length) override { return board->ftruncate(fd, length); }
-    int ioctl(int fd, unsigned long request, void* argument) override {
-        return board->ioctl(fd, request, argument);
-    }
-    int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override {
-        return board->poll(fds, count, timeoutMs);
-    }
-    void* mmap(void* address, size_t length, int protection, int flags, int fd,
-               int64_t offset) override {
-        return board->mmap(address, length, protection, flags, fd, offset);
-    }
-    int munmap(void* address, size_t length) override { return board->munmap(address, length); }
-    int fstat(int fd, struct stat* status) override { return board->fstat(fd, status); }
-    ssize_t readlink(const char* path, char* buffer, size_t size) override {
-        return board->readlink(path, buffer, size);
-    }
-    int listDirectory(const char* path, std::vector<std::string>& entries) override {
-        return board->listDirectory(path, entries);
-    }
-    FILE* openText(const char* path, const char* mode) override {
-        return board->openText(path, mode);
-    }
-    void* dlopen(const char* path, int flags) override {
-        return systemHost()->dlopen(path, flags);
-    }
-    void* dlsym(void* library, const char* name) override {
-        return systemHost()->dlsym(library, name);
-    }
-    int dlclose(void* library) override { return systemHost()->dlclose(library); }
-    const char* dlerror() override { return systemHost()->dlerror(); }
-
-private:
-    std::shared_ptr<sim::Board> board;
-};
 
 TEST(EvaluationKit, BothOpensReachTheKitOfTheirOwnBoard) {
     auto eightBit = makeBoard("usb_bits=8,fps=0");
@@ -201,14 +150,8 @@ TEST(EvaluationKit, CaptureHonoursItsTimeOut) {
         auto capture =
             reinterpret_cast<ZelvoCaptureImageCall*>(board->dlsym(library, "ZelvoCaptureImage"));
         ASSERT_NE(capture, nullptr);
+        // A 1 fps kit sends its first burst a second after the start; a stalled one never.
         ZelvoImage image{};
-        // The first burst of a 1 fps kit begins at once; the next one is a second away.
-        if (std::string(settings) == "fps=1") {
-            sensor.framesPerRequest = 4;
-            std::vector<uint16_t> frame(kFrameSamples);
-            int64_t timestamp = 0;
-            ASSERT_EQ(sensor.getFrame(frame.data(), &timestamp), 0);
-        }
         EXPECT_NE(capture(sensor.handle, &image, 20), 0);
         EXPECT_EQ(board->dlsym(library, "ZelvoNoSuchCall"), nullptr);
         EXPECT_NE(std::string(board->dlerror()).find("ZelvoNoSuchCall"), std::string::npos);
@@ -216,30 +159,6 @@ TEST(EvaluationKit, CaptureHonoursItsTimeOut) {
         EXPECT_EQ(sensor.close(), 0);
         EXPECT_EQ(board->evaluationKit().state().libraryReferences, 0);
     }
-}
-
-TEST(EvaluationKit, WithoutTheSdkTheCameraStillOpensCsi) {
-    const std::string missing = "/nonexistent/zelvo/libzelvo_evk_sdk.so";
-    setenv("ZELVO_EVK_SDK", missing.c_str(), 1);
-    auto board = makeBoard("noise=0");
-    ZelvoTOFCamera camera(std::make_shared<SystemLoaderBoard>(board));
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(camera.open(USB, 0), -1);
-    EXPECT_EQ(camera.openWithFile("kit.bin", 0), -1);
-    const std::string printed = ::testing::internal::GetCapturedStderr();
-    unsetenv("ZELVO_EVK_SDK");
-    const std::string line = "Error: cannot load the USB evaluation-kit SDK \"" + missing + "\"";
-    EXPECT_EQ(printed.find(line), 0u) << printed;
-    EXPECT_EQ(printed.find(line, 1), printed.find('\n') + 1) << printed;
-    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
-
-    ASSERT_EQ(camera.open(CSI, 0), 0);
-    EXPECT_EQ(camera.getCameraInfo().connect, CSI);
-    ASSERT_EQ(camera.start(DEPTH), 0);
-    ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs);
-    ASSERT_NE(frame, nullptr);
-    EXPECT_EQ(camera.releaseFrame(frame), 0);
-    EXPECT_EQ(camera.close(), 0);
 }
 
 }  // namespace
