@@ -47,7 +47,12 @@ int ZelvoTOFUSBSensor::open(CameraInfo& cameraInfo) {
         param.configFile = configPath.c_str();
         param.binFile = endsWithBin(configPath) ? 1 : 0;
     }
-    if (calls.ZelvoOpenCamera(&handle, &param) != 0 || calls.ZelvoInitCamera(handle) != 0) {
+    if (calls.ZelvoOpenCamera(&handle, &param) != 0) {
+        handle = nullptr;  // whatever a failed open left there is no camera
+        release();
+        return -1;
+    }
+    if (calls.ZelvoInitCamera(handle) != 0) {
         release();
         return -1;
     }
