@@ -156,13 +156,9 @@ KitState EvaluationKit::state() {
     KitState state;
     state.libraryReferences = libraryReferences_;
     state.cameraOpen = open_;
-    state.streaming = streaming_;
     state.configFile = configFile_;
-    state.configGiven = configGiven_;
     state.binFile = binFile_;
-    state.registerWrites = registerWrites_;
     state.imagesOut = static_cast<int>(std::count(bufferOut_.begin(), bufferOut_.end(), true));
-    state.subFramesDelivered = delivered_;
     return state;
 }
 
@@ -245,10 +241,8 @@ int EvaluationKit::open(const ZelvoOpenParam& param) {
     if (unplugged()) return kGone;
     if (takeFailure(Call::Open)) return kRefused;
     if (open_) return kBusy;
-    configGiven_ = param.configFile != nullptr;
-    configFile_ = configGiven_ ? param.configFile : "";
+    configFile_ = param.configFile ? param.configFile : "";
     binFile_ = param.binFile;
-    registerWrites_.clear();
     open_ = true;
     return 0;
 }
@@ -312,7 +306,6 @@ int EvaluationKit::close() {
 int EvaluationKit::writeRegister(uint16_t address, uint16_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!open_) return kInvalidArgument;
-    registerWrites_.emplace_back(address, value);
     if (address == kModulationDividerRegister) {
         if (value == kDividerShortRange) sensor_.setRangeControl(1);
         if (value == kDividerLongRange) sensor_.setRangeControl(0);

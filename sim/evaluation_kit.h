@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "sensor/usb/evk_sdk.h"
@@ -32,13 +31,9 @@ bool isEvaluationKitLibrary(const char* path);
 struct KitState {
     int libraryReferences = 0;  // dlopen calls not yet matched by dlclose
     bool cameraOpen = false;
-    bool streaming = false;
     std::string configFile;     // name given to the last ZelvoOpenCamera ("" for none)
-    bool configGiven = false;
     uint8_t binFile = 0;
-    std::vector<std::pair<uint16_t, uint16_t>> registerWrites;  // address, value
     int imagesOut = 0;          // captured and not given back
-    int64_t subFramesDelivered = 0;
 };
 
 class EvaluationKit {
@@ -147,9 +142,7 @@ private:
     bool initialised_ = false;
     bool streaming_ = false;
     std::string configFile_;
-    bool configGiven_ = false;
     uint8_t binFile_ = 0;
-    std::vector<std::pair<uint16_t, uint16_t>> registerWrites_;
 
     std::vector<std::vector<uint8_t>> buffers_;
     std::vector<bool> bufferOut_;
