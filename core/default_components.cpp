@@ -3,6 +3,7 @@
 
 #include "device/hqvga_device.h"
 #include "sensor/csi/csi_sensor.h"
+#include "sensor/usb/usb_sensor.h"
 
 namespace Zelvo {
 namespace {
@@ -13,8 +14,9 @@ public:
                                                     Host& host) override {
         return std::make_unique<ZelvoTOFCSISensor>(devicePath, platform, host);
     }
-    std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char*, int, Host&) override {
-        return nullptr;
+    std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char* configPath, int index,
+                                                    Host& host) override {
+        return std::make_unique<ZelvoTOFUSBSensor>(configPath, index, host);
     }
     std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Host&) override {
         return std::make_unique<ZelvoDeviceHQVGA>(platform);

@@ -42,7 +42,8 @@ Board::Board(const Settings& settings)
     : profile_(*findBoardProfile(settings.board)),
       sensor_(settings),
       registers_(sensor_),
-      controls_(sensor_) {
+      controls_(sensor_),
+      kit_(settings, sensor_, mutex_) {
     const bool mediaBoard = !profile_.entities.empty();
     if (mediaBoard) {
         media_ = std::make_unique<MediaDevice>(profile_);
@@ -451,10 +452,25 @@ FILE* Board::openText(const char* path, const char* mode) {
     return files_.openText(path, mode);
 }
 
-void* Board::dlopen(const char* path, int flags) { return ::dlopen(path, flags); }
-void* Board::dlsym(void* library, const char* name) { return ::dlsym(library, name); }
-int Board::dlclose(void* library) { return ::dlclose(library); }
-const char* Board::dlerror() { return ::dlerror(); }
+void* Board::dlopen(const char* path, int flags) {
+    if (isEvaluationKitLibrary(path)) return kit_.openLibrary();
+    return ::dlopen(path, flags);
+}
+
+void* Board::dlsym(void* library, const char* name) {
+    if (kit_.isLibrary(library)) return kit_.findCall(name);
+    return ::dlsym(library, name);
+}
+
+int Board::dlclose(void* library) {
+    if (kit_.isLibrary(library)) return kit_.closeLibrary();
+    return ::dlclose(library);
+}
+
+const char* Board::dlerror() {
+    if (const char* error = kit_.takeLoaderError()) return error;
+    return ::dlerror();
+}
 
 void Board::unplug() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -12,6 +12,7 @@
 #include "core/host.h"
 #include "sim/board_profile.h"
 #include "sim/capture_node.h"
+#include "sim/evaluation_kit.h"
 #include "sim/fault_injection.h"
 #include "sim/i2c_adapter.h"
 #include "sim/media_device.h"
@@ -62,7 +63,8 @@ public:
     ssize_t readlink(const char* path, char* buffer, size_t size) override;
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
     FILE* openText(const char* path, const char* mode) override;
-    // Libraries are the real system's.
+    // The evaluation kit's library (by its name or the ZELVO_EVK_SDK path) is the board's
+    // simulated kit; every other library is the real system's.
     void* dlopen(const char* path, int flags) override;
     void* dlsym(void* library, const char* name) override;
     int dlclose(void* library) override;
@@ -73,6 +75,8 @@ public:
 
     const BoardProfile& profile() const { return profile_; }
     FaultInjection& faults() { return faults_; }
+    // The USB evaluation kit attached to the board, with its own faults.
+    EvaluationKit& evaluationKit() { return kit_; }
     // Unplugs the camera at once, waking a blocked dequeue.
     void unplug();
     SensorState sensorState();
@@ -114,6 +118,7 @@ private:
     TofSensor sensor_;
     SensorRegisters registers_;
     SensorControls controls_;
+    EvaluationKit kit_;
     std::unique_ptr<MediaDevice> media_;
     std::vector<SubDevice> subdevs_;
     std::unique_ptr<CaptureNode> capture_;

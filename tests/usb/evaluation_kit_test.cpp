@@ -1,0 +1,135 @@
+// The camera and the USB sensor over the simulated evaluation kit of a simulated board.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/camera.h"
+#include "sensor/usb/usb_sensor.h"
+#include "sim/board.h"
+
+namespace Zelvo {
+namespace {
+
+using sim::EvaluationKit;
+
+constexpr short kFrameWaitMs = 5000;
+constexpr size_t kFrameSamples = 240 * 180 * 4;
+
+std::shared_ptr<sim::Board> makeBoard(const std::string& settings) {
+    std::string error;
+    auto board = sim::Board::create(settings.c_str(), error);
+    EXPECT_TRUE(board) << error;
+    return board;
+}
+
+// Two kits at once: each camera's handle leads to the kit of its own board.
+TEST(EvaluationKit, EachOpenReachesTheKitOfItsOwnBoard) {
+    auto eightBit = makeBoard("usb_bits=8");
+    auto sixteenBit = makeBoard("usb_bits=16");
+    ZelvoTOFCamera first(eightBit), second(sixteenBit);
+    ASSERT_EQ(first.open(USB, 2), 0);
+    ASSERT_EQ(second.openWithFile("kit.bin", 5), 0);
+    EXPECT_EQ(first.getCameraInfo().bit_width, 8u);
+    EXPECT_EQ(second.getCameraInfo().bit_width, 16u);
+    EXPECT_EQ(eightBit->evaluationKit().state().configFile, "");
+    EXPECT_EQ(sixteenBit->evaluationKit().state().configFile, "kit.bin");
+    EXPECT_EQ(sixteenBit->evaluationKit().state().binFile, 1);
+    for (ZelvoTOFCamera* camera : {&first, &second}) {
+        ASSERT_EQ(camera->start(RAW), 0);
+        ZelvoFrameBuffer* frame = camera->requestFrame(kFrameWaitMs);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(camera->releaseFrame(frame), 0);
+        EXPECT_EQ(camera->close(), 0);
+    }
+    for (auto* board : {eightBit.get(), sixteenBit.get()}) {
+        const sim::KitState closed = board->evaluationKit().state();
+        EXPECT_FALSE(closed.cameraOpen);
+        EXPECT_EQ(closed.libraryReferences, 0);
+        EXPECT_EQ(closed.imagesOut, 0);
+    }
+}
+
+TEST(EvaluationKit, AKitThatRefusesFailsTheCamera) {
+    auto board = makeBoard("fps=0");
+    EvaluationKit& kit = board->evaluationKit();
+    ZelvoTOFCamera camera(board);
+    kit.failCall(EvaluationKit::Call::Open);
+    EXPECT_EQ(camera.open(USB, 0), -1);
+    kit.failCall(EvaluationKit::Call::Init);
+    EXPECT_EQ(camera.openWithFile("kit.json", 0), -1);
+    EXPECT_EQ(kit.state().libraryReferences, 0);
+    ASSERT_EQ(camera.open(USB, 0), 0);
+    kit.failCall(EvaluationKit::Call::Start);
+    EXPECT_EQ(camera.start(DEPTH), -1);
+    EXPECT_FALSE(camera.isStreaming());
+    EXPECT_EQ(camera.close(), 0);
+}
+
+// Each fault, in the middle of a burst, spoils one read at most; the next read is a whole
+// burst again, in order.
+TEST(EvaluationKit, FaultsSpoilOneReadAtMost) {
+    struct Case {
+        const char* name;
+        std::function<void(EvaluationKit&)> arm;
+        int firstRead;
+    };
+    const Case cases[] = {
+        {"capture times out", [](EvaluationKit& kit) { kit.timeOutCapture(2); }, -1},
+        {"wrong size", [](EvaluationKit& kit) { kit.deliverWrongSize(2); }, -1},
+        {"clock jumps", [](EvaluationKit& kit) { kit.jumpClock(40, 2); }, 0},
+        {"clock goes back", [](EvaluationKit& kit) { kit.jumpClock(-40, 2); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto board = makeBoard("scene=wall:1200,noise=0");
+        ZelvoTOFUSBSensor sensor("", 0, *board);
+        CameraInfo info{};
+        ASSERT_EQ(sensor.open(info), 0);
+        sensor.framesPerRequest = 4;
+        ASSERT_EQ(sensor.start(), 0);
+        std::vector<uint16_t> reference(kFrameSamples), frame(kFrameSamples);
+        int64_t before = 0, after = 0;
+        ASSERT_EQ(sensor.getFrame(reference.data(), &before), 0);
+
+        c.arm(board->evaluationKit());
+        EXPECT_EQ(sensor.getFrame(frame.data(), &after), c.firstRead);
+        if (c.firstRead == 0) {
+            EXPECT_EQ(frame, reference);
+        }
+        EXPECT_EQ(sensor.getFrame(frame.data(), &after), 0);
+        EXPECT_EQ(frame, reference);
+        EXPECT_GT(after, before);
+        EXPECT_EQ(board->evaluationKit().state().imagesOut, 0);
+        EXPECT_EQ(sensor.stop(), 0);
+        EXPECT_EQ(sensor.close(), 0);
+    }
+}
+
+TEST(EvaluationKit, CaptureHonoursItsTimeOut) {
+    for (const char* settings : {"fps=1", "stall=0"}) {
+        SCOPED_TRACE(settings);
+        auto board = makeBoard(settings);
+        ZelvoTOFUSBSensor sensor("", 0, *board);
+        CameraInfo info{};
+        ASSERT_EQ(sensor.open(info), 0);
+        ASSERT_EQ(sensor.start(), 0);
+        void* library = board->dlopen("libzelvo_evk_sdk.so", 0);
+        auto capture =
+            reinterpret_cast<ZelvoCaptureImageCall*>(board->dlsym(library, "ZelvoCaptureImage"));
+        ASSERT_NE(capture, nullptr);
+        // A 1 fps kit sends its first burst a second after the start; a stalled one never.
+        ZelvoImage image{};
+        EXPECT_NE(capture(sensor.handle, &image, 20), 0);
+        EXPECT_EQ(board->dlsym(library, "ZelvoNoSuchCall"), nullptr);
+        EXPECT_NE(std::string(board->dlerror()).find("ZelvoNoSuchCall"), std::string::npos);
+        EXPECT_EQ(board->dlclose(library), 0);
+        EXPECT_EQ(sensor.close(), 0);
+        EXPECT_EQ(board->evaluationKit().state().libraryReferences, 0);
+    }
+}
+
+}  // namespace
+}  // namespace Zelvo
