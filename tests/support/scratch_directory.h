@@ -19,6 +19,9 @@ public:
         char pattern[] = "/tmp/zelvo-scratch-XXXXXX";
         if (::mkdtemp(pattern) != nullptr) path = pattern;
         if (!path.empty() && ::chdir(path.c_str()) != 0) path.clear();
+        // As the kernel names it, links resolved.
+        char here[4096];
+        if (!path.empty() && ::getcwd(here, sizeof here) != nullptr) path = here;
     }
     ~ScratchDirectory() {
         if (!previous.empty() && ::chdir(previous.c_str()) != 0) return;
@@ -28,6 +31,7 @@ public:
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
     bool ready() const { return !path.empty(); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
     std::string path;
 
 private:
