@@ -6,9 +6,8 @@
 namespace Zelvo::testing {
 
 struct ProgramRun {
-    int status = -1;  // exit status, or -1 when the program did not exit normally
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int status = -1;      // exit status, or -1 when the program did not exit normally
+    std::string printed;  // standard output and standard error, as they came
 };
 
 ProgramRun runProgram(const std::string& commandLine);
