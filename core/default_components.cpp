@@ -2,6 +2,7 @@
 #include "core/component_factory.h"
 
 #include "device/hqvga_device.h"
+#include "device/vga_device.h"
 #include "sensor/csi/csi_sensor.h"
 #include "sensor/usb/usb_sensor.h"
 
@@ -21,7 +22,9 @@ public:
     std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Host&) override {
         return std::make_unique<ZelvoDeviceHQVGA>(platform);
     }
-    std::unique_ptr<ZelvoDevice> createVGADevice(Platform, Host&) override { return nullptr; }
+    std::unique_ptr<ZelvoDevice> createVGADevice(Platform platform, Host& host) override {
+        return std::make_unique<ZelvoDeviceVGA>(platform, host);
+    }
 };
 
 }  // namespace

@@ -62,8 +62,9 @@ int ScriptedSensor::setControl(CameraCtrl ctrl, int value) {
     return script.setControlResult;
 }
 
-int ScriptedSensor::getControl(CameraCtrl ctrl, int*) {
+int ScriptedSensor::getControl(CameraCtrl ctrl, int* value) {
     log->add(call("sensor.getControl", ctrl));
+    if (script.writesControlValue && value != nullptr) *value = script.controlValue;
     return script.getControlResult;
 }
 

@@ -29,6 +29,8 @@ struct SensorScript {
     int stopResult = 0;
     int setControlResult = 0;
     int getControlResult = 0;
+    bool writesControlValue = false;  // getControl writes controlValue when true
+    int controlValue = 0;
     int64_t firstTimestamp = 1000;
     int64_t timestampStep = 33;
 };

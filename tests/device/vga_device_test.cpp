@@ -1,0 +1,323 @@
+// The VGA device over a depth library double: controls and geometry by mode and size, the
+// start-up sequence with its failure paths, calibration hand-over, close and loading.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/vga_device.h"
+#include "tests/device/fake_library/fake_depth_library.h"
+#include "tests/support/scratch_directory.h"
+#include "tests/support/scripted_sensor.h"
+
+namespace Zelvo {
+namespace {
+
+using testing::call;
+using Texts = std::vector<std::string>;
+
+// Where a start leaves "cali.bin": the descriptors and mappings of this process on it.
+std::pair<int, int> heldOn(const std::string& path) {
+    std::pair<int, int> held{0, 0};
+    for (int fd = 0; fd < 1024; ++fd) {
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        if (::readlink(link.c_str(), target, sizeof target - 1) > 0) {
+            held.first += std::string(target).rfind(path, 0) == 0;
+        }
+    }
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        held.second += line.find(path) != std::string::npos;
+    }
+    return held;
+}
+
+// A device on the operating system, loading the library double.
+struct VgaBench {
+    explicit VgaBench(bool initialise = true) {
+        ::setenv("ZELVO_DEPTH_LIBRARY", ZELVO_FAKE_DEPTH_LIBRARY, 1);
+        library = {};
+        if (initialise) {
+            EXPECT_EQ(device.init(&sensor, VGA), 0);
+        }
+        library.calls.clear();
+    }
+    ~VgaBench() { ::unsetenv("ZELVO_DEPTH_LIBRARY"); }
+    int get(CameraCtrl ctrl) {
+        int value = -7;
+        result = device.getControl(ctrl, &value);
+        return value;
+    }
+    std::pair<int, int> calibrationHeld() const { return heldOn(scratch.file("cali.bin")); }
+
+    testing::ScratchDirectory scratch;
+    testing::FakeDepthLibrary& library = testing::fakeDepthLibrary();
+    std::shared_ptr<testing::CallLog> log = std::make_shared<testing::CallLog>();
+    testing::ScriptedSensor sensor{log, testing::SensorScript{640, 480}};
+    ZelvoDeviceVGA device{PlatformRaspberryPi5, *systemHost()};
+    int result = 0;
+};
+
+void writeFile(const char* name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+TEST(VgaDevice, RangeModeFrameRateAndLayoutsFollowModeAndSize) {
+    const struct {
+        std::vector<std::pair<CameraCtrl, int>> settings;
+        int range, mode, rateResult, rate;
+        uint32_t width, rows, height;
+    } cases[] = {
+        {{}, 1250, 0, 0, 41, 640, 2405, 480},
+        {{{MODE, 1}}, 4500, 1, 0, 23, 640, 4810, 480},
+        {{{FMT_WIDTH, 320}, {FMT_HEIGHT, 240}}, 1250, 0, 0, 61, 320, 1205, 240},
+        {{{FMT_WIDTH, 320}, {FMT_HEIGHT, 240}, {MODE, 1}}, 4500, 1, 0, 36, 320, 2410, 240},
+        {{{MODE, 1}, {MODE, 0}}, 1250, 0, 0, 41, 640, 2405, 480},
+        {{{FMT_WIDTH, 320}}, 1250, 0, 1, -7, 320, 2405, 480},
+        {{{FMT_HEIGHT, 240}}, 1250, 0, 1, -7, 640, 1205, 240},
+    };
+    for (const auto& c : cases) {
+        VgaBench bench;
+        for (const auto& [ctrl, value] : c.settings) {
+            EXPECT_EQ(bench.device.setControl(ctrl, value), 0);
+        }
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " mode " +
+                     std::to_string(c.mode));
+        EXPECT_EQ(bench.get(RANGE), c.range);
+        EXPECT_EQ(bench.get(MODE), c.mode);
+        EXPECT_EQ(bench.get(FMT_WIDTH), static_cast<int>(c.width));
+        EXPECT_EQ(bench.get(FMT_HEIGHT), static_cast<int>(c.height));
+        EXPECT_EQ(bench.get(FRAME_RATE), c.rate);
+        EXPECT_EQ(bench.result, c.rateResult);
+        int limit = -7;
+        EXPECT_EQ(bench.device.getMaxFrameRate(&limit), c.rateResult);
+        EXPECT_EQ(limit, c.rate);
+
+        FrameLayout raw{-5, 1, 1}, output{-5, 1, 1};
+        bench.device.getFrameLayouts(raw, output);
+        EXPECT_EQ(raw.code, 2);
+        EXPECT_EQ(raw.width, c.width);
+        EXPECT_EQ(raw.height, c.rows);
+        EXPECT_EQ(output.code, -5);  // left as it was
+        EXPECT_EQ(output.width, c.width);
+        EXPECT_EQ(output.height, c.height);
+
+        std::vector<int16_t> source(c.width * c.rows + 4, 9), copy(source.size(), -1);
+        EXPECT_TRUE(bench.device.getRawImages(reinterpret_cast<uint8_t*>(source.data()),
+                                              copy.data()));
+        EXPECT_EQ(std::count(copy.begin(), copy.end(), 9), c.width * c.rows);
+
+        bench.log->clear();
+        EXPECT_EQ(bench.device.configureSensor(), 0);
+        EXPECT_EQ(bench.log->entries(), (Texts{call("sensor.setControl", FMT_WIDTH, c.width),
+                                               call("sensor.setControl", FMT_HEIGHT, c.rows)}));
+    }
+}
+
+TEST(VgaDevice, RefusedSettingsChangeNothing) {
+    const struct {
+        CameraCtrl ctrl;
+        int value, result;
+        bool streaming;
+    } cases[] = {
+        {FMT_WIDTH, 321, 1, false}, {FMT_HEIGHT, 479, 1, false}, {MODE, 2, 1, false},
+        {MODE, -1, 1, false},       {FRAME_MODE, 1, 4, false},   {RANGE, 4500, 1, false},
+        {EXPOSURE, 100, 1, false},  {SKIP_FRAME, 1, 1, false},   {CONFIG_DIR_EXT, 1, 1, false},
+        // While a stream runs the raw buffers keep their size.
+        {FMT_WIDTH, 320, 1, true},  {FMT_HEIGHT, 240, 1, true},  {MODE, 1, 1, true},
+        {MODE, 0, 1, true},
+    };
+    for (const auto& c : cases) {
+        VgaBench bench;
+        if (c.streaming) {
+            ASSERT_EQ(bench.device.start(), 0);
+        }
+        bench.library.calls.clear();
+        EXPECT_EQ(bench.device.setControl(c.ctrl, c.value), c.result) << c.ctrl << "=" << c.value;
+        EXPECT_EQ(bench.get(FMT_WIDTH) * 1000 + bench.get(FMT_HEIGHT), 640480);
+        EXPECT_EQ(bench.get(MODE), 0);
+        EXPECT_TRUE(bench.library.calls.empty()) << c.ctrl;
+        EXPECT_TRUE(bench.log->entries().empty()) << c.ctrl;
+        if (!c.streaming) continue;
+        EXPECT_EQ(bench.device.stop(), 0);
+        EXPECT_EQ(bench.device.setControl(c.ctrl, c.value), 0) << c.ctrl << " after stop";
+    }
+}
+
+TEST(VgaDevice, FrameRateAndOtherControlsGoThroughTheSensor) {
+    for (const int ctrl : {5, 7, 8, 9, 256, -1}) {
+        VgaBench bench;
+        bench.sensor.script.getControlResult = 3;
+        bench.get(static_cast<CameraCtrl>(ctrl));
+        EXPECT_EQ(bench.result, 3) << ctrl;
+        EXPECT_EQ(bench.log->entries(), Texts{call("sensor.getControl", ctrl)});
+    }
+    VgaBench bench;
+    EXPECT_EQ(bench.get(FRAME_MODE), -7);
+    EXPECT_EQ(bench.result, 4);
+    bench.sensor.script.setControlResult = -2;
+    EXPECT_EQ(bench.device.setControl(FRAME_RATE, 10), -2);
+    EXPECT_EQ(bench.get(FRAME_RATE), 41);  // not set: the maximum
+    bench.sensor.script = {640, 480};
+    bench.sensor.script.writesControlValue = true;
+    bench.sensor.script.controlValue = 10;
+    EXPECT_EQ(bench.device.setControl(FRAME_RATE, 10), 0);
+    EXPECT_TRUE(bench.device.frameRateSet);
+    EXPECT_EQ(bench.get(FRAME_RATE), 10);
+    EXPECT_TRUE(bench.log->contains(call("sensor.getControl", FRAME_RATE)));
+    int limit = 0;  // the camera's bound stays the maximum, so 10 can be raised again
+    EXPECT_EQ(bench.device.getMaxFrameRate(&limit), 0);
+    EXPECT_EQ(limit, 41);
+}
+
+TEST(VgaDevice, InitLoadsTheLibraryAndCreatesAHandle) {
+    VgaBench bench(false);
+    EXPECT_EQ(bench.device.init(nullptr, VGA), 1);
+    EXPECT_EQ(bench.device.sensor, nullptr);
+    EXPECT_TRUE(bench.library.calls.empty());
+    float plane = 0;
+    EXPECT_FALSE(bench.device.getPhaseImage(reinterpret_cast<uint8_t*>(&plane), &plane, &plane,
+                                            &plane));
+    bench.library.createResult = false;
+    EXPECT_EQ(bench.device.init(&bench.sensor, VGA), -1);
+    EXPECT_EQ(bench.device.sensor, &bench.sensor);
+    bench.library.createResult = true;
+    EXPECT_EQ(bench.device.init(&bench.sensor, VGA), 0);
+    EXPECT_NE(bench.device.handle, nullptr);
+    for (const bool result : {true, false}) {
+        bench.library.phaseResult = result;
+        EXPECT_EQ(bench.device.getPhaseImage(reinterpret_cast<uint8_t*>(&plane), &plane, &plane,
+                                             &plane),
+                  result);
+    }
+}
+
+TEST(VgaDevice, StartRunsTheSequenceAndDestroysTheHandleWhenTheLibraryFails) {
+    const struct {
+        const char* directory;
+        bool blockTexts, init, start;
+        int result;
+        Texts calls;
+    } cases[] = {
+        {"", false, true, true, 0, {"SiSDKInit(640,480)", "SiSDKSetCaliData(5)", "SiSDKStart"}},
+        {"/etc/zelvo", false, true, true, 0,
+         {"SiSDKInit(640,480)", "SiSDKSetCaliData(5)", "SiSDKSetConfig(/etc/zelvo)",
+          "SiSDKStart"}},
+        {"", true, true, true, -1, {}},
+        {"", false, false, true, -1, {"SiSDKInit(640,480)", "SiSDKDestroy"}},
+        {"", false, true, false, -1,
+         {"SiSDKInit(640,480)", "SiSDKSetCaliData(5)", "SiSDKStart", "SiSDKDestroy"}},
+    };
+    for (const auto& c : cases) {
+        VgaBench bench;
+        writeFile("cali.bin", "bytes");
+        if (c.blockTexts) {
+            ASSERT_EQ(::mkdir("ConfigAlgorithm.json", 0755), 0);
+        }
+        EXPECT_EQ(bench.device.setControlExt(CONFIG_DIR_EXT, c.directory), 0);
+        const char* directory = nullptr;
+        EXPECT_EQ(bench.device.getControlExt(CONFIG_DIR_EXT, &directory), 0);
+        EXPECT_STREQ(directory, c.directory);
+        bench.library.initResult = c.init;
+        bench.library.startResult = c.start;
+        SCOPED_TRACE(c.calls.size());
+
+        EXPECT_EQ(bench.device.start(), c.result);
+        EXPECT_EQ(bench.library.calls, c.calls);
+        EXPECT_EQ(bench.device.streaming(), c.result == 0);
+        // The handle survives only texts that cannot be written; a destroyed handle reads
+        // no calibration, so its mapping goes too.
+        EXPECT_EQ(bench.device.handle != nullptr, c.result == 0 || c.blockTexts);
+        EXPECT_EQ(bench.calibrationHeld().second, c.result == 0 ? 1 : 0);
+        EXPECT_EQ(bench.device.close(), 0);
+        for (SiSDKHandle* at : bench.library.destroyedAt) EXPECT_EQ(at, &bench.device.handle);
+        EXPECT_EQ(bench.calibrationHeld(), std::make_pair(0, 0));
+    }
+}
+
+void ignoreSignal(int) {}
+
+TEST(VgaDevice, CloseWaitsHalfASecondEvenWhenASignalArrives) {
+    VgaBench bench;
+    struct sigaction action {}, previous {};
+    action.sa_handler = ignoreSignal;
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    const pthread_t closer = ::pthread_self();
+    std::thread interrupter([closer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::pthread_kill(closer, SIGUSR1);
+    });
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(bench.device.close(), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(500));
+    interrupter.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(bench.library.calls, Texts{"SiSDKDestroy"});
+}
+
+TEST(VgaDevice, CalibrationFileIsHandedOverWholeOrNotAtAll) {
+    // Content "/" makes cali.bin a directory, which opens but cannot be mapped.
+    for (const char* content : {"", "z", "/", "calibration\n\r\x01"}) {
+        VgaBench bench;
+        if (std::string(content) == "/") {
+            ASSERT_EQ(::mkdir("cali.bin", 0755), 0);
+        } else {
+            writeFile("cali.bin", content);
+        }
+        EXPECT_EQ(bench.device.start(), 0);
+        const bool handed = std::string(content).size() > 0 && std::string(content) != "/";
+        EXPECT_EQ(bench.library.calibrations, handed ? Texts{content} : Texts{}) << content;
+        EXPECT_EQ(bench.calibrationHeld(), handed ? std::make_pair(1, 1) : std::make_pair(0, 0));
+    }
+}
+
+TEST(VgaDevice, EveryStartMapsTheCalibrationAnewAndHoldsOnlyTheLatest) {
+    VgaBench bench;
+    for (const char* content : {"first", "second", "third", static_cast<const char*>(nullptr)}) {
+        if (content != nullptr) {
+            writeFile("cali.bin", content);
+        } else {
+            ASSERT_EQ(::unlink("cali.bin"), 0);  // the library keeps what it had
+        }
+        ASSERT_EQ(bench.device.start(), 0);
+        ASSERT_EQ(bench.device.stop(), 0);
+        EXPECT_EQ(bench.library.calibrations.back(), content ? content : "third");
+        EXPECT_EQ(bench.calibrationHeld(), std::make_pair(1, 1)) << (content ? content : "-");
+    }
+    EXPECT_EQ(bench.library.calibrations.size(), 3u);
+    EXPECT_EQ(bench.device.close(), 0);
+    EXPECT_EQ(bench.calibrationHeld(), std::make_pair(0, 0));
+}
+
+TEST(VgaDevice, ALibraryThatCannotBeLoadedOrLacksACallFailsInitWithOneLine) {
+    for (const auto& [path, line] :
+         {std::pair{"/nonexistent/libsi4c.so",
+                    "Error: cannot load the depth library /nonexistent/libsi4c.so: "},
+          std::pair{"libm.so.6", "Error: the depth library libm.so.6 has no call SiSDKCreate\n"}}) {
+        VgaBench bench(false);
+        ::setenv("ZELVO_DEPTH_LIBRARY", path, 1);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(bench.device.init(&bench.sensor, VGA), -1);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.rfind(line, 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(bench.device.start(), -1);  // nothing loaded, nothing called
+        EXPECT_EQ(bench.device.setControl(MODE, 1), -1);
+        EXPECT_TRUE(bench.library.calls.empty());
+    }
+}
+
+}  // namespace
+}  // namespace Zelvo
