@@ -56,8 +56,7 @@ void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, u
         const uint8_t* block = src + offset;
         uint8_t* out = dst + pos;
         memcpy(out, block, kReorderFirstBytes);
-        // The even row's tail sits behind the odd row: taken from there, no byte of one row
-        // lands in the other.
+        // The even row's tail sits behind the odd row: taken from there, the rows stay apart.
         memcpy(out + kReorderFirstBytes, block + kReorderMovedStart, kReorderMovedBytes);
         memcpy(out + kReorderFirstBytes + kReorderMovedBytes, block + kReorderFirstBytes,
                kReorderRestBytes);
