@@ -20,6 +20,16 @@ constexpr size_t kBytesPerSample = 2;
 constexpr size_t kPackedTailBytes = 8;
 constexpr size_t kPackedRowAlignment = 16;
 
+// The first rowBytes of every stride bytes of the source, as long as whole rows remain.
+void copyRows(const uint8_t* src, uint8_t* dst, size_t length, size_t rowBytes, size_t stride,
+              size_t& pos, size_t capacity) {
+    for (size_t offset = 0; offset + rowBytes <= length; offset += stride) {
+        if (pos + rowBytes > capacity) return;
+        memcpy(dst + pos, src + offset, rowBytes);
+        pos += rowBytes;
+    }
+}
+
 }  // namespace
 
 void copyWhole(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, uint32_t stride,
@@ -33,20 +43,12 @@ void copyWhole(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, 
         return;
     }
     // Padded rows: the padding is not part of the frame.
-    for (size_t offset = 0; offset + rowBytes <= length; offset += stride) {
-        if (pos + rowBytes > capacity) return;
-        memcpy(dst + pos, src + offset, rowBytes);
-        pos += rowBytes;
-    }
+    copyRows(src, dst, length, rowBytes, stride, pos, capacity);
 }
 
 void copyRows480of512(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, uint32_t,
                       size_t& pos, size_t capacity) {
-    for (size_t offset = 0; offset + kCopiedRowBytes <= length; offset += kSourceRowBytes) {
-        if (pos + kCopiedRowBytes > capacity) return;
-        memcpy(dst + pos, src + offset, kCopiedRowBytes);
-        pos += kCopiedRowBytes;
-    }
+    copyRows(src, dst, length, kCopiedRowBytes, kSourceRowBytes, pos, capacity);
 }
 
 void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, uint32_t,
