@@ -299,48 +299,29 @@ TEST(CaptureNode, MediaBoardStreamsOnlyWhatTheSensorDelivers) {
     expectErrno(client.board->ioctl(client.sensorSubdev, VIDIOC_SUBDEV_G_FMT, &subdev), EINVAL);
 }
 
-// Stream on checks every enabled link of the pipeline: pads joined by a link must agree
-// in size and bus code, whichever link it is.
+// Stream on checks every enabled link of the pipeline, the sensor's link into the bridge
+// as well as the node's own (a node of another size: the test above).
 TEST(CaptureNode, StreamOnChecksEveryEnabledLink) {
-    enum Change { None, BridgeCode, NodeSize };
-    const struct {
-        const char* board;
-        Change change;
-        int result;
-    } cases[] = {
-        {"rpi4", None, 0},         {"rpi4", NodeSize, -1},  {"rpi5", None, 0},
-        {"rpi5", BridgeCode, -1},  {"rpi5", NodeSize, -1},  {"rock5b", None, 0},
-        {"rock5b", BridgeCode, -1}, {"rock5b", NodeSize, -1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.board) + " " + std::to_string(c.change));
-        Client client(makeBoard(std::string("board=") + c.board + ",fps=0"));
-        ASSERT_EQ(client.setFormat(), 0);
-        if (c.change == BridgeCode) {
+    for (const char* board : {"rpi5", "rock5b"}) {
+        for (uint32_t code : {0x2013u, 0x200au}) {  // Y12_1X12 as the sensor sends, Y10_1X10
+            Client client(makeBoard(std::string("board=") + board + ",fps=0"));
+            ASSERT_EQ(client.setFormat(), 0);
             v4l2_subdev_format bridge{};
             bridge.which = V4L2_SUBDEV_FORMAT_ACTIVE;
             bridge.format.width = kWidth;
             bridge.format.height = kHeight;
-            bridge.format.code = 0x200a;  // MEDIA_BUS_FMT_Y10_1X10
+            bridge.format.code = code;
             ASSERT_EQ(client.board->ioctl(client.subdevs[0], VIDIOC_SUBDEV_S_FMT, &bridge), 0);
-            ASSERT_EQ(bridge.format.code, 0x200au);
-        } else if (c.change == NodeSize) {
-            v4l2_format format{};
-            format.type = client.type;
-            ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_G_FMT, &format), 0);
-            format.fmt.pix.height = kHeight / 2;
-            format.fmt.pix_mp.height = kHeight / 2;
-            ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_S_FMT, &format), 0);
-        }
-        v4l2_requestbuffers request{};
-        request.count = 2;
-        request.type = client.type;
-        request.memory = V4L2_MEMORY_MMAP;
-        ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_REQBUFS, &request), 0);
-        const int result = client.board->ioctl(client.video, VIDIOC_STREAMON, &client.type);
-        EXPECT_EQ(result, c.result);
-        if (result != 0) {
-            EXPECT_EQ(errno, EPIPE);
+            v4l2_requestbuffers request{};
+            request.count = 2;
+            request.type = client.type;
+            request.memory = V4L2_MEMORY_MMAP;
+            ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_REQBUFS, &request), 0);
+            const int result = client.board->ioctl(client.video, VIDIOC_STREAMON, &client.type);
+            EXPECT_EQ(result, code == 0x2013u ? 0 : -1) << board << " " << code;
+            if (result != 0) {
+                EXPECT_EQ(errno, EPIPE);
+            }
         }
     }
 }
