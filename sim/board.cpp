@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/media-bus-format.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -24,6 +26,11 @@ std::string i2cDevicePath(int bus) {
 }
 
 std::string busAddress(int bus) { return std::to_string(bus) + "-000c"; }
+
+size_t wholePages(size_t bytes) { return (bytes + kPageSize - 1) / kPageSize * kPageSize; }
+
+// What files without a poll of their own report: always ready.
+constexpr short kAlwaysReady = POLLIN | POLLRDNORM | POLLOUT | POLLWRNORM;
 
 int fail(int error) {
     errno = error;
@@ -65,6 +72,10 @@ Board::Board(const Settings& settings)
             adapter.bus, adapter.name, adapter.bus == profile_.sensorBus ? &registers_ : nullptr,
             faults_));
     buildFiles();
+    if (settings.stallAfterSubFrames >= 0)
+        faults_.stallAfterSubFrames(settings.stallAfterSubFrames);
+    if (settings.unplugAfterSubFrames >= 0)
+        faults_.unplugAfterSubFrames(settings.unplugAfterSubFrames);
 }
 
 Board::~Board() {
@@ -134,19 +145,30 @@ void Board::buildFiles() {
 }
 
 int Board::pipelineCheck(const PixelLayout& layout) const {
-    if (!media_->pipelineLinked()) return -EPIPE;
-    const SubDevice* sensor = nullptr;
-    for (const SubDevice& subdev : subdevs_)
-        if (subdev.isSensor()) sensor = &subdev;
-    if (!sensor) return -EPIPE;
-    const v4l2_mbus_framefmt& source = sensor->activeFormat(0);
-    if (source.width != layout.width || source.height != layout.height) return -EPIPE;
-    for (const SubDevice& subdev : subdevs_) {
-        const v4l2_mbus_framefmt& sink = subdev.activeFormat(0);
-        if (sink.width != source.width || sink.height != source.height || sink.code != source.code)
-            return -EPIPE;
+    return media_->validatePipeline(
+        [this, &layout](const EntityProfile& entity, uint16_t pad, v4l2_mbus_framefmt& format) {
+            return padFormat(entity, pad, layout, format);
+        });
+}
+
+// The capture node's pad carries its own format; an entity without a node keeps none.
+bool Board::padFormat(const EntityProfile& entity, uint16_t pad, const PixelLayout& layout,
+                      v4l2_mbus_framefmt& format) const {
+    if (entity.role == EntityRole::Capture) {
+        std::memset(&format, 0, sizeof(format));
+        format.width = layout.width;
+        format.height = layout.height;
+        format.code = MEDIA_BUS_FMT_Y12_1X12;  // what both 12-bit pixel formats receive
+        format.field = V4L2_FIELD_NONE;
+        return true;
     }
-    return 0;
+    for (const SubDevice& subdev : subdevs_) {
+        if (subdev.entity().id != entity.id) continue;
+        if (pad >= std::max<uint16_t>(entity.pads, 1)) return false;
+        format = subdev.activeFormat(pad);
+        return true;
+    }
+    return false;
 }
 
 int Board::allocateDescriptor() const {
@@ -291,16 +313,40 @@ int Board::ftruncate(int fd, int64_t length) {
     return fail(EINVAL);
 }
 
-int Board::poll(struct pollfd* fds, unsigned long count, int) {
+int Board::poll(struct pollfd* fds, unsigned long count, int timeoutMs) {
     if (!fds && count > 0) return fail(EFAULT);
-    std::lock_guard<std::mutex> lock(mutex_);
-    int ready = 0;
-    for (unsigned long i = 0; i < count; ++i) {
-        std::shared_ptr<Handle> handle = find(fds[i].fd);
-        fds[i].revents = handle ? (fds[i].events & (POLLIN | POLLRDNORM | POLLOUT)) : POLLNVAL;
-        if (fds[i].revents) ++ready;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto deadline = timeoutMs < 0
+                              ? MonotonicClock::time_point::max()
+                              : MonotonicClock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        auto recheck = deadline;
+        int ready = 0;
+        for (unsigned long i = 0; i < count; ++i) {
+            fds[i].revents = pollEvents(fds[i], recheck);
+            if (fds[i].revents) ++ready;
+        }
+        if (ready > 0 || MonotonicClock::now() >= deadline) return ready;
+        // Stream off, a queued buffer, close and unplug wake the wait.
+        capture_->waitUntil(lock, recheck);
     }
-    return ready;
+}
+
+short Board::pollEvents(const struct pollfd& polled, MonotonicClock::time_point& recheck) {
+    if (polled.fd < 0) return 0;  // ignored, as poll(2) does
+    std::shared_ptr<Handle> handle = find(polled.fd);
+    if (!handle) return POLLNVAL;
+    if (handle->kind == NodeKind::Text || handle->kind == NodeKind::RealFile)
+        return static_cast<short>(polled.events & kAlwaysReady);
+    if (faults_.unplugged()) return POLLERR | POLLHUP;
+    switch (handle->kind) {
+    case NodeKind::Capture:
+        return capture_->poll(handle.get(), polled.events, recheck);
+    case NodeKind::Subdev:
+        return 0;  // ready only for events, and none is ever pending
+    default:
+        return static_cast<short>(polled.events & kAlwaysReady);
+    }
 }
 
 int Board::ioctl(int fd, unsigned long request, void* argument) {
@@ -378,20 +424,31 @@ void* Board::mmap(void* address, size_t length, int protection, int flags, int f
 
 int Board::munmap(void* address, size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto pages = [](size_t bytes) { return (bytes + kPageSize - 1) / kPageSize; };
-    for (auto it = mappings_.begin(); it != mappings_.end(); ++it) {
-        if (it->address == address && length > 0 && pages(it->length) == pages(length)) {
-            mappings_.erase(it);
-            return 0;
-        }
-    }
+    const uintptr_t start = reinterpret_cast<uintptr_t>(address);
+    if (start % kPageSize != 0 || length == 0) return fail(EINVAL);
     for (auto it = realMappings_.begin(); it != realMappings_.end(); ++it) {
         if (it->first != address) continue;
         const int result = ::munmap(address, length);
         if (result == 0) realMappings_.erase(it);
         return result;
     }
-    return fail(EINVAL);
+    // Every mapping inside the range goes. Linux would also cut one the range only
+    // partly covers; the board does not split mappings and refuses that.
+    const uintptr_t end = start + wholePages(length);
+    for (const Mapping& mapping : mappings_) {
+        const uintptr_t first = reinterpret_cast<uintptr_t>(mapping.address);
+        const uintptr_t last = first + wholePages(mapping.length);
+        const bool overlaps = first < end && start < last;
+        if (overlaps && (first < start || last > end)) return fail(EINVAL);
+    }
+    mappings_.erase(std::remove_if(mappings_.begin(), mappings_.end(),
+                                   [start, end](const Mapping& mapping) {
+                                       const auto first =
+                                           reinterpret_cast<uintptr_t>(mapping.address);
+                                       return first >= start && first < end;
+                                   }),
+                    mappings_.end());
+    return 0;  // nothing mapped there: success, as on Linux
 }
 
 int Board::fstat(int fd, struct stat* status) {

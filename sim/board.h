@@ -77,7 +77,7 @@ public:
     FaultInjection& faults() { return faults_; }
     // The USB evaluation kit attached to the board, with its own faults.
     EvaluationKit& evaluationKit() { return kit_; }
-    // Unplugs the camera at once, waking a blocked dequeue.
+    // Unplugs the camera at once, waking a blocked dequeue or poll.
     void unplug();
     SensorState sensorState();
     size_t openDescriptors();
@@ -106,6 +106,10 @@ private:
     };
 
     void buildFiles();
+    // What poll reports for one descriptor; lowers recheck to when that may change.
+    short pollEvents(const struct pollfd& polled, MonotonicClock::time_point& recheck);
+    bool padFormat(const EntityProfile& entity, uint16_t pad, const PixelLayout& layout,
+                   v4l2_mbus_framefmt& format) const;
     void addCharDevice(const std::string& node, int major, int minor, const std::string& name,
                        const std::string& sysfsPath, bool withMedia);
     int pipelineCheck(const PixelLayout& layout) const;

@@ -1,6 +1,7 @@
 #include "sim/board_profile.h"
 
 #include <linux/media.h>
+#include <linux/videodev2.h>
 
 namespace Zelvo::sim {
 namespace {
@@ -22,6 +23,9 @@ std::vector<BoardProfile> buildProfiles() {
     rpi5.packedFormat = true;
     rpi5.shiftedReorder = false;
     rpi5.strideAlignment = 16;
+    rpi5.pageRoundedBuffers = true;
+    // Its front end's statistics and configuration nodes.
+    rpi5.otherNodeCaps = V4L2_CAP_META_CAPTURE | V4L2_CAP_META_OUTPUT;
     rpi5.mediaModel = "rp1-cfe";
     rpi5.entities = {
         {1, "csi2", MEDIA_ENT_F_VID_IF_BRIDGE, EntityRole::Bridge, 0, 5},
@@ -30,9 +34,9 @@ std::vector<BoardProfile> buildProfiles() {
         {20, "zelvo-korvane 4-000c", MEDIA_ENT_F_CAM_SENSOR, EntityRole::Sensor, 1, 1},
     };
     rpi5.links = {
-        {20, 0, 1, 0, kFixedLink, false},
-        {1, 4, 14, 0, 0, true},
-        {1, 1, 7, 0, 0, false},
+        {20, 0, 1, 0, kFixedLink},
+        {1, 4, 14, 0, 0},
+        {1, 1, 7, 0, 0},
     };
     rpi5.adapters = {{1, "Synopsys DesignWare I2C adapter"}, {4, "Synopsys DesignWare I2C adapter"}};
     rpi5.sensorBus = 4;
@@ -51,12 +55,15 @@ std::vector<BoardProfile> buildProfiles() {
     rpi4.packedFormat = false;
     rpi4.shiftedReorder = false;
     rpi4.strideAlignment = 256;
+    // Exact lengths: a page-rounded 92160-byte image would no longer take the row copy.
+    rpi4.pageRoundedBuffers = false;
+    rpi4.otherNodeCaps = V4L2_CAP_META_CAPTURE;  // its embedded-data node
     rpi4.mediaModel = "unicam";
     rpi4.entities = {
         {1, "zelvo-korvane 10-000c", MEDIA_ENT_F_CAM_SENSOR, EntityRole::Sensor, 0, 1},
         {3, "unicam-image", MEDIA_ENT_F_IO_V4L, EntityRole::Capture, -1, 1},
     };
-    rpi4.links = {{1, 0, 3, 0, kFixedLink, false}};
+    rpi4.links = {{1, 0, 3, 0, kFixedLink}};
     rpi4.adapters = {{1, "bcm2835 (i2c@7e804000)"}, {10, "i2c-22-mux (chan_id 1)"}};
     rpi4.sensorBus = 10;
     rpi4.procBusI2c = true;
@@ -74,6 +81,8 @@ std::vector<BoardProfile> buildProfiles() {
     rock.packedFormat = false;
     rock.shiftedReorder = false;
     rock.strideAlignment = 16;
+    rock.pageRoundedBuffers = true;
+    rock.otherNodeCaps = 0;  // its other stream nodes capture as this one does
     rock.mediaModel = "rkcif-mipi-lvds2";
     rock.entities = {
         {1, "rockchip-csi2-dphy1", MEDIA_ENT_F_VID_IF_BRIDGE, EntityRole::Bridge, 0, 2},
@@ -82,9 +91,9 @@ std::vector<BoardProfile> buildProfiles() {
         {12, "m00_b_korvane 3-000c", MEDIA_ENT_F_CAM_SENSOR, EntityRole::Sensor, 1, 1},
     };
     rock.links = {
-        {12, 0, 1, 0, kFixedLink, false},
-        {1, 1, 4, 0, kFixedLink, false},
-        {4, 1, 7, 0, kFixedLink, false},
+        {12, 0, 1, 0, kFixedLink},
+        {1, 1, 4, 0, kFixedLink},
+        {4, 1, 7, 0, kFixedLink},
     };
     rock.adapters = {{0, "rk3x-i2c"}, {3, "rk3x-i2c"}};
     rock.sensorBus = 3;
@@ -103,6 +112,8 @@ std::vector<BoardProfile> buildProfiles() {
     nano.packedFormat = false;
     nano.shiftedReorder = false;
     nano.strideAlignment = 32;
+    nano.pageRoundedBuffers = false;
+    nano.otherNodeCaps = 0;
     nano.adapters = {{1, "Tegra I2C adapter"}, {7, "i2c-6-mux (chan_id 1)"}};
     nano.sensorBus = 7;
     nano.procBusI2c = false;
@@ -115,6 +126,7 @@ std::vector<BoardProfile> buildProfiles() {
     orin.captureName = "vi-output, zelvo 9-000c";
     orin.cardName = orin.captureName;
     orin.shiftedReorder = true;
+    orin.pageRoundedBuffers = true;
     orin.adapters = {{1, "3160000.i2c"}, {9, "i2c-2-mux (chan_id 0)"}};
     orin.sensorBus = 9;
     profiles.push_back(orin);
@@ -126,6 +138,7 @@ std::vector<BoardProfile> buildProfiles() {
     xavier.cardName = xavier.captureName;
     xavier.adapters = {{1, "3160000.i2c"}, {30, "i2c-2-mux (chan_id 0)"}};
     xavier.sensorBus = 30;
+    xavier.pageRoundedBuffers = false;
     profiles.push_back(xavier);
 
     BoardProfile other;
@@ -140,6 +153,8 @@ std::vector<BoardProfile> buildProfiles() {
     other.packedFormat = false;
     other.shiftedReorder = false;
     other.strideAlignment = 16;
+    other.pageRoundedBuffers = false;
+    other.otherNodeCaps = 0;
     other.adapters = {{1, "i2c-gpio"}};
     other.sensorBus = 1;
     other.procBusI2c = false;

@@ -32,7 +32,6 @@ struct LinkProfile {
     uint32_t sinkEntity;
     uint16_t sinkPad;
     uint32_t flags;      // MEDIA_LNK_FL_*
-    bool requiredForStreaming;
 };
 
 struct AdapterProfile {
@@ -54,6 +53,8 @@ struct BoardProfile {
     bool packedFormat;         // offers V4L2_PIX_FMT_Y12P and defaults to it
     bool shiftedReorder;       // samples shifted left by 4, row pairs in 960-byte blocks
     uint32_t strideAlignment;  // bytes per line rounded up to this
+    bool pageRoundedBuffers;   // buffers are whole pages long, longer than the image
+    uint32_t otherNodeCaps;    // V4L2_CAP_* of the driver's other video nodes
 
     // Media graph; empty entities: the board has no media device.
     std::string mediaModel;

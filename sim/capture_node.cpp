@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <sys/mman.h>
 
 namespace Zelvo::sim {
@@ -53,6 +54,11 @@ CaptureNode::CaptureNode(const BoardProfile& profile, TofSensor& sensor, FaultIn
 
 uint32_t CaptureNode::bufferType() const {
     return profile_.multiPlanar ? V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE : V4L2_BUF_TYPE_VIDEO_CAPTURE;
+}
+
+uint32_t CaptureNode::bufferLength() const {
+    return static_cast<uint32_t>(profile_.pageRoundedBuffers ? pageAlign(format_.sizeImage)
+                                                             : format_.sizeImage);
 }
 
 bool CaptureNode::supportsPixelFormat(uint32_t pixelFormat) const {
@@ -178,18 +184,19 @@ void CaptureNode::describeBuffer(uint32_t index, v4l2_buffer& buffer) const {
     buffer.memory = V4L2_MEMORY_MMAP;
     buffer.field = V4L2_FIELD_NONE;
     buffer.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
-                   V4L2_BUF_FLAG_TSTAMP_SRC_EOF | (source.queued ? V4L2_BUF_FLAG_QUEUED : 0);
+                   V4L2_BUF_FLAG_TSTAMP_SRC_EOF | (source.queued ? V4L2_BUF_FLAG_QUEUED : 0) |
+                   (source.failed ? V4L2_BUF_FLAG_ERROR : 0);
     buffer.timestamp = source.timestamp;
     buffer.sequence = source.sequence;
     if (profile_.multiPlanar) {
         buffer.length = 1;
         buffer.m.planes = planes;
         std::memset(planes, 0, sizeof(*planes));
-        planes[0].length = format_.sizeImage;
+        planes[0].length = bufferLength();
         planes[0].bytesused = source.bytesUsed;
         planes[0].m.mem_offset = source.offset;
     } else {
-        buffer.length = format_.sizeImage;
+        buffer.length = bufferLength();
         buffer.bytesused = source.bytesUsed;
         buffer.m.offset = source.offset;
     }
@@ -202,6 +209,7 @@ int CaptureNode::queueBuffer(const void* client, v4l2_buffer& buffer) {
     Buffer& target = buffers_[buffer.index];
     if (target.queued) return -EINVAL;
     target.queued = true;
+    target.failed = false;
     queue_.push_back(buffer.index);
     describeBuffer(buffer.index, buffer);
     wakeup_.notify_all();
@@ -232,12 +240,59 @@ MonotonicClock::time_point CaptureNode::dueTime(bool freeRunning) const {
     return due;
 }
 
-void CaptureNode::fill(Buffer& buffer, MonotonicClock::time_point stamp) {
+void CaptureNode::fill(Buffer& buffer, MonotonicClock::time_point stamp, bool failed) {
     packSubFrame(frame_ + static_cast<size_t>(subFrame_) * kSamplesPerPhase, format_,
                  buffer.memory->data);
     buffer.bytesUsed = format_.sizeImage;
+    buffer.failed = failed;
+    if (failed) {
+        // The receiver lost the rest of the sub-frame.
+        const uint32_t kept = format_.sizeImage / 2;
+        std::memset(buffer.memory->data + kept, 0, format_.sizeImage - kept);
+        buffer.bytesUsed = kept;
+    }
     buffer.timestamp = toTimeval(stamp);
     buffer.sequence = sequence_++;
+}
+
+int CaptureNode::completion(MonotonicClock::time_point& due) {
+    if (faults_.unplugged()) return -ENODEV;
+    if (!streaming_) return -EINVAL;
+    due = MonotonicClock::time_point::max();
+    if (queue_.empty() || faults_.stalled()) return 0;
+    const bool freeRunning = sensor_.frameRate() == 0;
+    if (subFrame_ == 0 && !burstReady_) {
+        if (!freeRunning) {
+            // Bursts nobody was waiting for are gone; the newest one that began counts.
+            const auto now = MonotonicClock::now();
+            const auto period = framePeriod();
+            if (now - burstStart_ >= period)
+                burstStart_ += ((now - burstStart_) / period) * period;
+            if (now < burstStart_) {
+                due = burstStart_;  // nothing before the burst; look again then
+                return 0;
+            }
+        }
+        startBurst(freeRunning);
+    }
+    due = dueTime(freeRunning);
+    return 0;
+}
+
+void CaptureNode::waitUntil(std::unique_lock<std::mutex>& lock, MonotonicClock::time_point time) {
+    if (time == MonotonicClock::time_point::max())
+        wakeup_.wait(lock);
+    else
+        wakeup_.wait_until(lock, time);
+}
+
+short CaptureNode::poll(const void* client, short events, MonotonicClock::time_point& recheck) {
+    if (ownedByOther(client) || !streaming_ || queue_.empty()) return POLLERR;
+    MonotonicClock::time_point due;
+    if (completion(due) != 0) return POLLERR;
+    if (due <= MonotonicClock::now()) return static_cast<short>(events & (POLLIN | POLLRDNORM));
+    recheck = std::min(recheck, due);
+    return 0;
 }
 
 int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer& buffer,
@@ -246,53 +301,30 @@ int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer
     if (buffer.memory != V4L2_MEMORY_MMAP) return -EINVAL;
     if (profile_.multiPlanar && (buffer.length < 1 || !buffer.m.planes)) return -EINVAL;
     if (ownedByOther(client)) return -EBUSY;
-    const bool freeRunning = sensor_.frameRate() == 0;
     MonotonicClock::time_point due;
     while (true) {
         if (clientClosed) return -EBADF;
-        if (faults_.unplugged()) return -ENODEV;
-        if (!streaming_) return -EINVAL;
-        if (queue_.empty()) {
-            if (nonBlocking) return -EAGAIN;
-            wakeup_.wait(lock);
-            continue;
-        }
-        auto now = MonotonicClock::now();
-        if (subFrame_ == 0 && !burstReady_) {
-            if (!freeRunning) {
-                // Bursts nobody was waiting for are gone; the newest one that began counts.
-                const auto period = framePeriod();
-                if (now - burstStart_ >= period)
-                    burstStart_ += ((now - burstStart_) / period) * period;
-                if (now < burstStart_) {
-                    if (nonBlocking) return -EAGAIN;
-                    wakeup_.wait_until(lock, burstStart_);
-                    continue;
-                }
-            }
-            startBurst(freeRunning);
-            now = MonotonicClock::now();
-        }
-        due = dueTime(freeRunning);
-        if (now >= due) break;
+        if (int error = completion(due)) return error;
+        if (due <= MonotonicClock::now()) break;
         if (nonBlocking) return -EAGAIN;
-        wakeup_.wait_until(lock, due);
+        waitUntil(lock, due);
     }
     const uint32_t index = queue_.front();
     queue_.pop_front();
     Buffer& source = buffers_[index];
     source.queued = false;
-    fill(source, due);
+    fill(source, due, faults_.takeBufferError());
     describeBuffer(index, buffer);
     uint32_t reported = 0;
     if (faults_.takeBufferIndex(reported)) buffer.index = reported;
+    faults_.subFrameDequeued();
     if (++subFrame_ == kPhasesPerFrame) {
         subFrame_ = 0;
         burstReady_ = false;
-        if (!freeRunning) burstStart_ += framePeriod();
+        if (sensor_.frameRate() != 0) burstStart_ += framePeriod();
         faults_.frameCompleted();
-        if (faults_.unplugged()) wakeup_.notify_all();
     }
+    if (faults_.unplugged()) wakeup_.notify_all();
     return 0;
 }
 
@@ -371,7 +403,9 @@ int CaptureNode::ioctl(const void* client, bool nonBlocking, unsigned long reque
         capability->device_caps =
             (profile_.multiPlanar ? V4L2_CAP_VIDEO_CAPTURE_MPLANE : V4L2_CAP_VIDEO_CAPTURE) |
             V4L2_CAP_STREAMING | (profile_.entities.empty() ? 0 : V4L2_CAP_IO_MC);
-        capability->capabilities = capability->device_caps | V4L2_CAP_DEVICE_CAPS;
+        // A driver with several nodes reports them all in capabilities.
+        capability->capabilities =
+            capability->device_caps | profile_.otherNodeCaps | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
     case VIDIOC_ENUMINPUT: {

@@ -50,6 +50,14 @@ public:
     // buffers). lock holds the board's mutex; DQBUF waits with it. 0 or a negative errno.
     int ioctl(const void* client, bool nonBlocking, unsigned long request, void* argument,
               std::unique_lock<std::mutex>& lock, const bool& clientClosed);
+    // What poll reports for a descriptor, as videobuf2 does: POLLERR while not streaming,
+    // with nothing queued or for a descriptor that does not own the queue; POLLIN |
+    // POLLRDNORM (of those asked) once a dequeue would not block. When not ready, recheck
+    // is lowered to the time the next buffer completes (left alone when none will: a
+    // stalled sensor never becomes ready).
+    short poll(const void* client, short events, MonotonicClock::time_point& recheck);
+    // Waits with the board's lock until woken or until the time (max: only when woken).
+    void waitUntil(std::unique_lock<std::mutex>& lock, MonotonicClock::time_point time);
     // A mapping of the buffer at this offset, or a negative errno.
     int map(size_t length, int flags, int64_t offset, std::shared_ptr<BufferMemory>& memory);
     // The descriptor is closed: its queue stops and its buffers are freed.
@@ -67,9 +75,12 @@ private:
         timeval timestamp{};
         uint32_t sequence = 0;
         uint32_t bytesUsed = 0;
+        bool failed = false;  // completed with V4L2_BUF_FLAG_ERROR
     };
 
     uint32_t bufferType() const;
+    // Bytes of a buffer: the image, or on boards whose driver rounds buffers up, whole pages.
+    uint32_t bufferLength() const;
     bool supportsPixelFormat(uint32_t pixelFormat) const;
     void adjustFormat(PixelLayout& layout) const;
     void readFormat(const PixelLayout& layout, v4l2_format& format) const;
@@ -81,6 +92,10 @@ private:
     int queueBuffer(const void* client, v4l2_buffer& buffer);
     int dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer& buffer,
                       std::unique_lock<std::mutex>& lock, const bool& clientClosed);
+    // When the buffer at the head of the queue completes (perhaps already), starting the
+    // sensor's burst when its time has come; max when no buffer will complete. 0, or a
+    // negative errno when none can (device gone, not streaming).
+    int completion(MonotonicClock::time_point& due);
     int streamOn(const void* client, uint32_t type);
     int streamOff(const void* client, uint32_t type);
     void stopStreaming();
@@ -89,7 +104,7 @@ private:
     MonotonicClock::duration framePeriod() const;
     void startBurst(bool freeRunning);
     MonotonicClock::time_point dueTime(bool freeRunning) const;
-    void fill(Buffer& buffer, MonotonicClock::time_point stamp);
+    void fill(Buffer& buffer, MonotonicClock::time_point stamp, bool failed);
 
     const BoardProfile& profile_;
     TofSensor& sensor_;

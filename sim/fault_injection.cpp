@@ -18,6 +18,22 @@ void FaultInjection::unplugAfterFrames(int frames) {
     if (frames <= 0) unplugged_ = true;
 }
 
+void FaultInjection::unplugAfterSubFrames(int64_t subFrames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subFramesUntilUnplug_ = subFrames;
+    if (subFrames <= 0) unplugged_ = true;
+}
+
+void FaultInjection::stallAfterSubFrames(int64_t subFrames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subFramesUntilStall_ = subFrames < 0 ? -1 : subFrames;
+}
+
+void FaultInjection::flagBufferError(int64_t afterSubFrames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subFramesUntilError_ = afterSubFrames < 0 ? 0 : afterSubFrames;
+}
+
 void FaultInjection::handOutBufferIndex(uint32_t index) {
     std::lock_guard<std::mutex> lock(mutex_);
     badIndexArmed_ = true;
@@ -66,6 +82,23 @@ bool FaultInjection::takeOpenFailure(const std::string& path, int& error) {
 bool FaultInjection::unplugged() {
     std::lock_guard<std::mutex> lock(mutex_);
     return unplugged_;
+}
+
+bool FaultInjection::stalled() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return subFramesUntilStall_ == 0;
+}
+
+bool FaultInjection::takeBufferError() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (subFramesUntilError_ < 0) return false;
+    return subFramesUntilError_-- == 0;
+}
+
+void FaultInjection::subFrameDequeued() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (subFramesUntilStall_ > 0) --subFramesUntilStall_;
+    if (subFramesUntilUnplug_ > 0 && --subFramesUntilUnplug_ == 0) unplugged_ = true;
 }
 
 void FaultInjection::frameCompleted() {

@@ -16,8 +16,18 @@ public:
     // The next `times` opens of this path fail with `error`.
     void failOpen(const std::string& path, int error, int times = 1);
     // After `frames` more depth frames (bursts of sub-frames) have been dequeued, the camera
-    // is gone: every call but close and munmap fails with ENODEV. 0: at the next call.
+    // is gone: every call but close and munmap fails with ENODEV, as when the node goes
+    // away. 0: at the next call.
     void unplugAfterFrames(int frames);
+    // The same, counted in sub-frames.
+    void unplugAfterSubFrames(int64_t subFrames);
+    // After `subFrames` more sub-frames the sensor sends nothing (negative: it sends again),
+    // as when a cable is pulled or the sensor crashed: no buffer completes, a blocking
+    // dequeue waits and poll times out, while every call still answers.
+    void stallAfterSubFrames(int64_t subFrames);
+    // The sub-frame after `subFrames` more is completed with V4L2_BUF_FLAG_ERROR, its second
+    // half lost.
+    void flagBufferError(int64_t afterSubFrames = 0);
     // The next dequeued buffer reports this index (the buffer itself stays with the
     // application and is never queued again unless the application does so).
     void handOutBufferIndex(uint32_t index);
@@ -33,6 +43,11 @@ public:
     bool takeRequestFailure(unsigned long request, int& error);
     bool takeOpenFailure(const std::string& path, int& error);
     bool unplugged();
+    bool stalled();
+    // Called for each sub-frame the sensor delivers into a buffer: true when it is the one
+    // to complete with an error.
+    bool takeBufferError();
+    void subFrameDequeued();
     void frameCompleted();  // one burst delivered
     bool takeBufferIndex(uint32_t& index);
     bool takeSubFrameDelay(int& subFrame, int64_t& delayUs);
@@ -55,7 +70,10 @@ private:
     std::vector<Failure<unsigned long>> requestFailures_;
     std::vector<Failure<std::string>> openFailures_;
     int framesUntilUnplug_ = -1;
+    int64_t subFramesUntilUnplug_ = -1;
     bool unplugged_ = false;
+    int64_t subFramesUntilStall_ = -1;  // 0: stalled
+    int64_t subFramesUntilError_ = -1;
     bool badIndexArmed_ = false;
     uint32_t badIndex_ = 0;
     bool delayArmed_ = false;

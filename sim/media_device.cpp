@@ -17,10 +17,62 @@ bool isSourcePad(const EntityProfile& entity, uint16_t pad) {
 
 MediaDevice::MediaDevice(const BoardProfile& profile) : profile_(profile), links_(profile.links) {}
 
+const EntityProfile* MediaDevice::entity(uint32_t id) const {
+    for (const EntityProfile& candidate : profile_.entities)
+        if (candidate.id == id) return &candidate;
+    return nullptr;
+}
+
+std::set<uint32_t> MediaDevice::pipeline() const {
+    std::set<uint32_t> joined;
+    std::vector<uint32_t> pending;
+    for (const EntityProfile& candidate : profile_.entities)
+        if (candidate.role == EntityRole::Capture) pending.push_back(candidate.id);
+    while (!pending.empty()) {
+        const uint32_t id = pending.back();
+        pending.pop_back();
+        if (!joined.insert(id).second) continue;
+        for (const LinkProfile& link : links_) {
+            if (!(link.flags & MEDIA_LNK_FL_ENABLED)) continue;
+            if (link.sinkEntity == id) pending.push_back(link.sourceEntity);
+            if (link.sourceEntity == id) pending.push_back(link.sinkEntity);
+        }
+    }
+    return joined;
+}
+
 bool MediaDevice::pipelineLinked() const {
+    for (uint32_t id : pipeline()) {
+        const EntityProfile* joined = entity(id);
+        if (joined && joined->role == EntityRole::Sensor) return true;
+    }
+    return false;
+}
+
+bool MediaDevice::formatAt(uint32_t entityId, uint16_t pad, const PadFormat& padFormat,
+                           v4l2_mbus_framefmt& format, size_t depth) const {
+    const EntityProfile* found = entity(entityId);
+    if (!found || depth > links_.size()) return false;
+    if (padFormat(*found, pad, format)) return true;
     for (const LinkProfile& link : links_)
-        if (link.requiredForStreaming && !(link.flags & MEDIA_LNK_FL_ENABLED)) return false;
-    return true;
+        if (link.sinkEntity == entityId && (link.flags & MEDIA_LNK_FL_ENABLED))
+            return formatAt(link.sourceEntity, link.sourcePad, padFormat, format, depth + 1);
+    return false;
+}
+
+int MediaDevice::validatePipeline(const PadFormat& padFormat) const {
+    if (!pipelineLinked()) return -EPIPE;
+    const std::set<uint32_t> joined = pipeline();
+    for (const LinkProfile& link : links_) {
+        if (!(link.flags & MEDIA_LNK_FL_ENABLED) || !joined.count(link.sinkEntity)) continue;
+        v4l2_mbus_framefmt source{}, sink{};
+        if (!formatAt(link.sourceEntity, link.sourcePad, padFormat, source) ||
+            !formatAt(link.sinkEntity, link.sinkPad, padFormat, sink))
+            return -EPIPE;
+        if (source.width != sink.width || source.height != sink.height || source.code != sink.code)
+            return -EPIPE;
+    }
+    return 0;
 }
 
 bool MediaDevice::deviceNumber(const EntityProfile& entity, uint32_t& major,
@@ -99,12 +151,14 @@ int MediaDevice::setupLink(void* argument, bool streaming) {
         if (link.sourceEntity != desc->source.entity || link.sourcePad != desc->source.index ||
             link.sinkEntity != desc->sink.entity || link.sinkPad != desc->sink.index)
             continue;
-        const uint32_t enabled = desc->flags & MEDIA_LNK_FL_ENABLED;
-        if (link.flags & MEDIA_LNK_FL_IMMUTABLE) {
-            return enabled ? 0 : -EINVAL;
-        }
-        if (enabled != (link.flags & MEDIA_LNK_FL_ENABLED) && streaming) return -EBUSY;
-        link.flags = (link.flags & ~MEDIA_LNK_FL_ENABLED) | enabled;
+        // Only ENABLED may change, and on an immutable link not even that: the request
+        // must carry the link's other flags as they are.
+        if ((link.flags & ~MEDIA_LNK_FL_ENABLED) != (desc->flags & ~MEDIA_LNK_FL_ENABLED))
+            return -EINVAL;
+        if (link.flags & MEDIA_LNK_FL_IMMUTABLE) return link.flags == desc->flags ? 0 : -EINVAL;
+        if (link.flags == desc->flags) return 0;
+        if (streaming) return -EBUSY;
+        link.flags = desc->flags;
         return 0;
     }
     return -EINVAL;

@@ -34,7 +34,9 @@ v4l2_mbus_framefmt SubDevice::defaultFormat() const {
     return format;
 }
 
-SubdevClient SubDevice::newClient() const { return SubdevClient{active_}; }
+SubdevClient SubDevice::newClient() const {
+    return SubdevClient{std::vector<v4l2_mbus_framefmt>(active_.size(), defaultFormat())};
+}
 
 void SubDevice::adjust(uint32_t pad, v4l2_mbus_framefmt& format,
                        const std::vector<v4l2_mbus_framefmt>& formats) const {

@@ -10,7 +10,8 @@
 
 namespace Zelvo::sim {
 
-// Per-descriptor state: the TRY formats of the pads.
+// Per-descriptor state: the TRY formats of the pads. They belong to the open file and
+// start from the driver's defaults, whatever the ACTIVE formats are.
 struct SubdevClient {
     std::vector<v4l2_mbus_framefmt> tryFormats;
 };
@@ -22,6 +23,7 @@ public:
 
     const EntityProfile& entity() const { return entity_; }
     bool isSensor() const { return entity_.role == EntityRole::Sensor; }
+    // The state of a newly opened file.
     SubdevClient newClient() const;
 
     // 0 or a negative errno. streaming: the pipeline is running (ACTIVE formats locked).

@@ -42,14 +42,19 @@ int ZelvoTOFCSISensor::open(CameraInfo& callerInfo) {
         fprintf(stderr, "VIDIOC_QUERYCAP: error - %d\n", errno);
         return -2;
     }
-    if (capability.capabilities & V4L2_CAP_VIDEO_CAPTURE) {
+    // A driver with several nodes reports all of them in capabilities; this node's own
+    // are in device_caps when the driver says it fills them.
+    const uint32_t capabilities = (capability.capabilities & V4L2_CAP_DEVICE_CAPS)
+                                      ? capability.device_caps
+                                      : capability.capabilities;
+    if (capabilities & V4L2_CAP_VIDEO_CAPTURE) {
         bufType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    } else if (capability.capabilities & V4L2_CAP_VIDEO_CAPTURE_MPLANE) {
+    } else if (capabilities & V4L2_CAP_VIDEO_CAPTURE_MPLANE) {
         bufType = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
     } else {
         return -2;
     }
-    if (!(capability.capabilities & V4L2_CAP_STREAMING)) return -2;
+    if (!(capabilities & V4L2_CAP_STREAMING)) return -2;
 
     if (applyPlatformPipeline() != 0) return -2;
     if (platform != PlatformRadxaRock) {
@@ -110,11 +115,12 @@ int ZelvoTOFCSISensor::openI2cBus() {
 }
 
 // The sensor's current size: its sub-device's format on the media-controller boards,
-// the video node's format elsewhere. One request, not retried.
+// the video node's format elsewhere. One request, not retried. The ACTIVE format is the
+// device's; a TRY format belongs to this open file and starts from the driver's defaults.
 int ZelvoTOFCSISensor::readImageSize(uint32_t& width, uint32_t& height) {
     if (isSubdevPlatform(platform)) {
         v4l2_subdev_format format{};
-        format.which = V4L2_SUBDEV_FORMAT_TRY;
+        format.which = V4L2_SUBDEV_FORMAT_ACTIVE;
         format.pad = 0;
         if (requestOnce(host, pipeline.sensorSubdevFd(), VIDIOC_SUBDEV_G_FMT, &format) < 0) {
             return -1;

@@ -26,6 +26,11 @@ public:
     static constexpr int kDefaultFrameRate = 30;
     // Sub-frames further apart than this start a new raw frame.
     static constexpr int64_t kSubFrameGapMicroseconds = 5000;
+    // A read gives up when no buffer came for two frame periods, and never sooner than
+    // this: a sensor that stopped sending must not hang the capture thread.
+    static constexpr int kMinBufferWaitMs = 1000;
+    // The wait for a buffer looks at the node again at least this often.
+    static constexpr int kBufferPollSliceMs = 100;
 
     // devicePath is "/dev/video<index>" (at most 79 characters are kept).
     ZelvoTOFCSISensor(const char* devicePath, int platform, Host& host);
@@ -46,7 +51,8 @@ public:
     // Streaming off, buffers unmapped and handed back to the driver: 0, or -2.
     int stop() override;
     CameraInfo getCameraInfo() override { return info; }
-    // 0; -2 on a failed dequeue or queue; 2 for a buffer the sensor did not map.
+    // 0; -2 on a failed dequeue or queue, a buffer the driver marks as failed, or when no
+    // buffer comes in time (bufferWaitMs); 2 for a buffer the sensor did not map.
     // Writes at most width * height * 2 * framesPerRequest bytes (as of start) to dst.
     int getFrame(void* dst, int64_t* timestamp) override;
     int setControl(CameraCtrl ctrl, int value) override;
@@ -59,6 +65,10 @@ public:
     // the size back: 0, -1 for a different size, -2 when it cannot be read, or the
     // result of a failed request.
     int setFormat();
+
+    // How long one read waits for a buffer: two frame periods at the current frame rate,
+    // at least kMinBufferWaitMs.
+    int bufferWaitMs() const;
 
     uint8_t* calibrationData() { return calibrationBuffer.get(); }
 
@@ -77,6 +87,10 @@ public:
     uint32_t bufferCount = 0;    // buffers granted and mapped by start
     size_t frameCapacity = 0;    // bytes getFrame may write, fixed by start
     uint32_t streamWidth = 0;    // row width of the running stream, fixed by start
+    // What the driver answered to the format set (0 where it reported nothing): the
+    // distance between source rows and the bytes of one image.
+    uint32_t formatStride = 0;
+    uint32_t formatImageBytes = 0;
     CameraInfo info{};
     FrameCopy copyFrame = copyWhole;
 
@@ -85,6 +99,7 @@ private:
     int openI2cBus();
     int readImageSize(uint32_t& width, uint32_t& height);
     int mapAndQueueBuffers(uint32_t count);
+    int waitForBuffer();
     int releaseMappings();
     int releaseBuffers();
     int controlFd() const;

@@ -1,7 +1,11 @@
 // Format, buffers and streaming of the CSI sensor.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <linux/media-bus-format.h>
 #include <linux/v4l2-subdev.h>
 #include <linux/videodev2.h>
+#include <poll.h>
 #include <sys/mman.h>
 
 #include "core/retried_request.h"
@@ -37,6 +41,8 @@ struct BufferRequest {
 
     bool multiPlanar() const { return buffer.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE; }
     uint32_t mapLength() const { return multiPlanar() ? planes[0].length : buffer.length; }
+    // Bytes of image data the driver put in the buffer (0: not reported).
+    uint32_t bytesUsed() const { return multiPlanar() ? planes[0].bytesused : buffer.bytesused; }
     uint32_t mapOffset() const {
         return multiPlanar() ? planes[0].m.mem_offset : buffer.m.offset;
     }
@@ -45,6 +51,14 @@ struct BufferRequest {
 int64_t microsecondsBetween(const timeval& earlier, const timeval& later) {
     return (static_cast<int64_t>(later.tv_sec) - earlier.tv_sec) * 1000000 +
            (static_cast<int64_t>(later.tv_usec) - earlier.tv_usec);
+}
+
+// The bytes of one sub-frame: the payload the driver reports, else the image size of the
+// format, else the whole buffer; never more than was mapped. A driver may round buffers
+// up to whole pages, so the buffer length alone can include bytes after the image.
+size_t payloadBytes(uint32_t bytesUsed, uint32_t imageBytes, uint32_t length, size_t mapped) {
+    const uint32_t reported = bytesUsed ? bytesUsed : imageBytes ? imageBytes : length;
+    return std::min<size_t>(reported, mapped);
 }
 
 }  // namespace
@@ -76,6 +90,14 @@ int ZelvoTOFCSISensor::setFormat() {
     if (result != 0) return result;
     result = retryIoctl(host, videoFd, VIDIOC_S_FMT, &format);
     if (result != 0) return result;
+    // The driver fills in the row stride and image size it chose.
+    if (bufType == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE) {
+        formatStride = format.fmt.pix_mp.plane_fmt[0].bytesperline;
+        formatImageBytes = format.fmt.pix_mp.plane_fmt[0].sizeimage;
+    } else {
+        formatStride = format.fmt.pix.bytesperline;
+        formatImageBytes = format.fmt.pix.sizeimage;
+    }
 
     if (isSubdevPlatform(platform)) {
         for (int i = 0; i < pipeline.subdevCount; ++i) {
@@ -174,8 +196,8 @@ int ZelvoTOFCSISensor::releaseMappings() {
     return failures;
 }
 
-// Unmaps the buffers and hands them back to the driver: a driver keeps its format while
-// it holds buffers, so the next start could not apply one otherwise. 0, or -2.
+// Unmaps the buffers and hands them back (count 0); 0, or -2.
+// A driver refuses a new format (EBUSY) while it holds buffers: the next start needs them gone.
 int ZelvoTOFCSISensor::releaseBuffers() {
     if (releaseMappings() != 0) return -2;  // the driver refuses while any stays mapped
     v4l2_requestbuffers request{};
@@ -195,6 +217,35 @@ int ZelvoTOFCSISensor::stop() {
     return releaseBuffers();
 }
 
+int ZelvoTOFCSISensor::bufferWaitMs() const {
+    const int rate = frameRate;
+    const int twoPeriodsMs = rate > 0 ? 2000 / rate : 0;
+    return std::max(kMinBufferWaitMs, twoPeriodsMs);
+}
+
+// Waits until a dequeue would not block: 0, or -1 when the node reports an error (not
+// streaming, nothing queued, the device gone) or no buffer comes within bufferWaitMs. A
+// receiver whose sensor stopped sending completes no buffer at all, and a blocking
+// dequeue would then wait for ever.
+int ZelvoTOFCSISensor::waitForBuffer() {
+    if (videoFd < 0) return -1;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(bufferWaitMs());
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return -1;
+        pollfd polled{};
+        polled.fd = videoFd;
+        polled.events = POLLIN | POLLRDNORM;
+        const int slice = static_cast<int>(std::min<int64_t>(left.count(), kBufferPollSliceMs));
+        const int ready = host.poll(&polled, 1, slice);
+        if (ready < 0 && errno != EINTR) return -1;
+        if (ready <= 0) continue;
+        if (polled.revents & (POLLERR | POLLHUP | POLLNVAL)) return -1;
+        if (polled.revents & (POLLIN | POLLRDNORM)) return 0;
+    }
+}
+
 int ZelvoTOFCSISensor::getFrame(void* destination, int64_t* timestamp) {
     if (framesPerRequest <= 0) {
         *timestamp = 0;
@@ -204,10 +255,16 @@ int ZelvoTOFCSISensor::getFrame(void* destination, int64_t* timestamp) {
     size_t pos = 0;
     timeval previous{};
     for (int i = 0; i < framesPerRequest; ++i) {
+        if (waitForBuffer() != 0) return -2;
         BufferRequest dequeued(bufType, 0);
         if (retryIoctl(host, videoFd, VIDIOC_DQBUF, &dequeued.buffer) < 0) return -2;
         const v4l2_buffer& buffer = dequeued.buffer;
         if (buffer.index >= kBufferSlots || !mappedBuffers[buffer.index]) return 2;
+        if (buffer.flags & V4L2_BUF_FLAG_ERROR) {
+            // The driver lost part of this sub-frame: the buffer goes back, the read is dropped.
+            retryIoctl(host, videoFd, VIDIOC_QBUF, &dequeued.buffer);
+            return -2;
+        }
 
         // A sub-frame that comes late belongs to the next burst: it starts the group again.
         if (i > 0 && microsecondsBetween(previous, buffer.timestamp) > kSubFrameGapMicroseconds) {
@@ -216,18 +273,12 @@ int ZelvoTOFCSISensor::getFrame(void* destination, int64_t* timestamp) {
         }
 
         const uint8_t* source = mappedBuffers[buffer.index];
-        const size_t mapped = mappedLengths[buffer.index];
-        // Never read past the mapping, whatever length the driver reports now.
-        if (dequeued.multiPlanar()) {
-            const uint32_t planes = buffer.length < kPlanes ? buffer.length : kPlanes;
-            for (uint32_t p = 0; p < planes; ++p) {
-                const size_t length = dequeued.planes[p].length < mapped
-                                          ? dequeued.planes[p].length : mapped;
-                copyFrame(source, dst, length, streamWidth, pos, frameCapacity);
-            }
-        } else {
-            const size_t length = buffer.length < mapped ? buffer.length : mapped;
-            copyFrame(source, dst, length, streamWidth, pos, frameCapacity);
+        // Never read past the mapping, whatever lengths the driver reports now.
+        const size_t length = payloadBytes(dequeued.bytesUsed(), formatImageBytes,
+                                           dequeued.mapLength(), mappedLengths[buffer.index]);
+        // A multi-planar buffer that reports no plane holds nothing.
+        if (!dequeued.multiPlanar() || buffer.length >= kPlanes) {
+            copyFrame(source, dst, length, streamWidth, formatStride, pos, frameCapacity);
         }
         previous = buffer.timestamp;
 

@@ -16,35 +16,49 @@ constexpr size_t kReorderMovedStart = 928;     // s[928..960): even row, tail
 constexpr size_t kReorderMovedBytes = 32;
 constexpr size_t kReorderRestBytes = 480;      // s[448..928): odd row
 
+constexpr size_t kBytesPerSample = 2;
 constexpr size_t kPackedTailBytes = 8;
 constexpr size_t kPackedRowAlignment = 16;
 
-}  // namespace
-
-void copyWhole(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
-               size_t capacity) {
-    if (pos >= capacity) return;
-    const size_t bytes = length < capacity - pos ? length : capacity - pos;
-    memcpy(dst + pos, src, bytes);
-    pos += bytes;
-}
-
-void copyRows480of512(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
-                      size_t capacity) {
-    for (size_t offset = 0; offset + kCopiedRowBytes <= length; offset += kSourceRowBytes) {
-        if (pos + kCopiedRowBytes > capacity) return;
-        memcpy(dst + pos, src + offset, kCopiedRowBytes);
-        pos += kCopiedRowBytes;
+// The first rowBytes of every stride bytes of the source, as long as whole rows remain.
+void copyRows(const uint8_t* src, uint8_t* dst, size_t length, size_t rowBytes, size_t stride,
+              size_t& pos, size_t capacity) {
+    for (size_t offset = 0; offset + rowBytes <= length; offset += stride) {
+        if (pos + rowBytes > capacity) return;
+        memcpy(dst + pos, src + offset, rowBytes);
+        pos += rowBytes;
     }
 }
 
-void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, size_t& pos,
-                    size_t capacity) {
+}  // namespace
+
+void copyWhole(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, uint32_t stride,
+               size_t& pos, size_t capacity) {
+    const size_t rowBytes = static_cast<size_t>(width) * kBytesPerSample;
+    if (rowBytes == 0 || stride <= rowBytes) {
+        if (pos >= capacity) return;
+        const size_t bytes = length < capacity - pos ? length : capacity - pos;
+        memcpy(dst + pos, src, bytes);
+        pos += bytes;
+        return;
+    }
+    // Padded rows: the padding is not part of the frame.
+    copyRows(src, dst, length, rowBytes, stride, pos, capacity);
+}
+
+void copyRows480of512(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, uint32_t,
+                      size_t& pos, size_t capacity) {
+    copyRows(src, dst, length, kCopiedRowBytes, kSourceRowBytes, pos, capacity);
+}
+
+void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, uint32_t,
+                    size_t& pos, size_t capacity) {
     for (size_t offset = 0; offset + kReorderBlockBytes <= length; offset += kReorderBlockBytes) {
         if (pos + kReorderBlockBytes > capacity) return;
         const uint8_t* block = src + offset;
         uint8_t* out = dst + pos;
         memcpy(out, block, kReorderFirstBytes);
+        // The even row's tail sits behind the odd row: taken from there, the rows stay apart.
         memcpy(out + kReorderFirstBytes, block + kReorderMovedStart, kReorderMovedBytes);
         memcpy(out + kReorderFirstBytes + kReorderMovedBytes, block + kReorderFirstBytes,
                kReorderRestBytes);
@@ -52,12 +66,13 @@ void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, s
     }
 }
 
-void unpackY12P(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, size_t& pos,
-                size_t capacity) {
+void unpackY12P(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width,
+                uint32_t reportedStride, size_t& pos, size_t capacity) {
     if (length <= kPackedTailBytes) return;
     const size_t rowBytes = width * 3 / 2;
-    const size_t stride = (rowBytes + kPackedRowAlignment - 1) / kPackedRowAlignment *
-                          kPackedRowAlignment;
+    const size_t computedStride = (rowBytes + kPackedRowAlignment - 1) / kPackedRowAlignment *
+                                  kPackedRowAlignment;
+    const size_t stride = reportedStride >= rowBytes ? reportedStride : computedStride;
     const size_t padding = stride - rowBytes;
     const size_t end = length - kPackedTailBytes;
     const size_t sampleCapacity = capacity / 2;

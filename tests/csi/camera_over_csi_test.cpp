@@ -1,5 +1,5 @@
 // The whole camera over the CSI transport on simulated boards: depth and raw frames
-// arrive as the scene dictates, and an unplugged camera is survived.
+// arrive as the scene dictates, and an unplugged or stalled camera is survived.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/camera.h"
+#include "core/types.h"
 #include "sim/board.h"
 #include "sim/settings.h"
 #include "sim/tof_sensor.h"
@@ -23,9 +24,10 @@ constexpr int kWidth = 240;
 constexpr int kHeight = 180;
 
 struct CameraBench {
-    explicit CameraBench(const std::string& boardKey) {
+    // extra: further ZELVO_SIM settings, each after a comma.
+    explicit CameraBench(const std::string& boardKey, const std::string& extra = "") {
         std::string error;
-        const std::string settings = "board=" + boardKey + ",scene=wall:1500,noise=0";
+        const std::string settings = "board=" + boardKey + ",scene=wall:1500,noise=0" + extra;
         board = sim::Board::create(settings.c_str(), error);
         EXPECT_TRUE(board) << error;
         host = std::make_shared<testing::CountingHost>(board);
@@ -163,16 +165,84 @@ TEST(CameraOverCsi, UnpluggedCameraTimesOutWithoutSpinning) {
             camera.releaseFrame(late);
             ASSERT_LT(++delivered, 10);
         }
-        const int before = bench.host->dequeues;
+        const int before = bench.host->dequeues + bench.host->polls;
         for (int wait = 0; wait < 3; ++wait) EXPECT_EQ(camera.requestFrame(300), nullptr);
         // A capture thread that kept retrying at once would ask thousands of times in
         // this second; one that pauses between failed reads asks a few dozen times.
-        EXPECT_LT(bench.host->dequeues - before, 1000);
+        EXPECT_LT(bench.host->dequeues + bench.host->polls - before, 1000);
 
         EXPECT_EQ(camera.stop(), ZelvoSystemError);  // the sensor cannot switch streaming off
         EXPECT_EQ(camera.close(), 0);
         EXPECT_EQ(bench.board->openDescriptors(), 0u);
         EXPECT_EQ(bench.board->mappings(), 0u);
+    }
+}
+
+// A sensor that stops sending (a pulled cable, a crashed sensor) on every board: the
+// capture thread's reads give up, so stop returns, and close and a new open work (with
+// the old driver stop hung in the blocking dequeue for ever).
+TEST(CameraOverCsi, StalledStreamStillStopsClosesAndOpensAgain) {
+    for (const sim::BoardProfile& profile : sim::boardProfiles()) {
+        SCOPED_TRACE(profile.key);
+        CameraBench bench(profile.key, ",stall=8");  // two depth frames, then nothing
+        ZelvoTOFCamera& camera = *bench.camera;
+        ::testing::internal::CaptureStderr();
+        const int opened = camera.open(CSI, 0);
+        ::testing::internal::GetCapturedStderr();
+        if (!isSubdevPlatform(profile.platform) && !isJetsonPlatform(profile.platform)) {
+            // An unknown board never learns the sensor's bus: nothing streams to stall.
+            EXPECT_EQ(opened, ZelvoSystemError);
+            EXPECT_EQ(camera.close(), 0);
+            continue;
+        }
+        ASSERT_EQ(opened, 0);
+        ASSERT_EQ(camera.start(DEPTH), 0);
+        int delivered = 0;
+        while (ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs / 2)) {
+            camera.releaseFrame(frame);
+            ASSERT_LE(++delivered, 2);
+        }
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(camera.stop(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+        EXPECT_EQ(camera.close(), 0);
+        EXPECT_EQ(bench.board->openDescriptors(), 0u);
+        EXPECT_EQ(bench.board->mappings(), 0u);
+        EXPECT_EQ(camera.open(CSI, 0), 0);
+        EXPECT_EQ(camera.close(), 0);
+    }
+}
+
+// A sub-frame the receiver completes with an error costs that depth frame: no frame is
+// built from it (the old driver delivered it, its lower half lost).
+TEST(CameraOverCsi, ErrorFlaggedBufferCostsAFrameNotItsDepth) {
+    for (const char* key : {"rpi5", "jetson-orin", "rock5b"}) {
+        SCOPED_TRACE(key);
+        CameraBench bench(key);
+        ZelvoTOFCamera& camera = *bench.camera;
+        ASSERT_EQ(camera.open(CSI, 0), 0);
+        ASSERT_EQ(camera.start(DEPTH), 0);
+        // The column through the centre, in both halves of the image.
+        auto column = [](ZelvoFrameBuffer* buffer) {
+            const float* depth = static_cast<const float*>(buffer->getData(DEPTH));
+            std::vector<float> values;
+            for (int row = 0; row < kHeight; row += 15)
+                values.push_back(depth[row * kWidth + kWidth / 2]);
+            return values;
+        };
+        ZelvoFrameBuffer* first = camera.requestFrame(kFrameWaitMs);
+        ASSERT_NE(first, nullptr);
+        const std::vector<float> clean = column(first);
+        EXPECT_EQ(camera.releaseFrame(first), 0);
+        bench.board->faults().flagBufferError(5);  // mid-burst, a frame or two from now
+        for (int frame = 0; frame < 4; ++frame) {
+            ZelvoFrameBuffer* buffer = camera.requestFrame(kFrameWaitMs);
+            ASSERT_NE(buffer, nullptr) << frame;
+            EXPECT_EQ(column(buffer), clean) << frame;  // noiseless: every frame is the same
+            EXPECT_EQ(camera.releaseFrame(buffer), 0);
+        }
+        EXPECT_EQ(camera.stop(), 0);
+        EXPECT_EQ(camera.close(), 0);
     }
 }
 

@@ -1,5 +1,5 @@
-// A host that forwards to another and counts the dequeue requests: how often the
-// driver asked for a buffer.
+// A host that forwards to another and counts the dequeue requests and polls: how often
+// the driver asked for a buffer.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -28,6 +28,7 @@ public:
     }
     int ftruncate(int fd, int64_t length) override { return inner->ftruncate(fd, length); }
     int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override {
+        ++polls;
         return inner->poll(fds, count, timeoutMs);
     }
     int ioctl(int fd, unsigned long request, void* argument) override {
@@ -55,6 +56,7 @@ public:
     const char* dlerror() override { return inner->dlerror(); }
 
     std::atomic<int> dequeues{0};
+    std::atomic<int> polls{0};
 
 private:
     std::shared_ptr<Host> inner;

@@ -80,6 +80,7 @@ TEST(CsiOpen, EachPlatformFindsItsPipeline) {
     }
 }
 
+// The ACTIVE format: a TRY read would give the driver's defaults (240 x 180 here).
 TEST(CsiOpen, SizeComesFromTheSensorSubdevice) {
     CsiBench bench(PlatformRaspberryPi5);
     bench.host.subdevWidth = 640;
@@ -89,21 +90,29 @@ TEST(CsiOpen, SizeComesFromTheSensorSubdevice) {
     EXPECT_EQ(bench.info.height, 480u);
 }
 
+// The node's own capabilities count when the driver reports them apart from its whole
+// set (a metadata node of a capture driver is no camera: fails with the old driver).
 TEST(CsiOpen, CapabilitiesDecideTheBufferType) {
+    constexpr uint32_t kCapture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
     const struct {
         uint32_t capabilities;
+        uint32_t deviceCaps;
         int result;
         uint32_t bufType;
     } cases[] = {
-        {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, 0, 1},
-        {V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING, 0, 1},  // other boards use type 1
-        {V4L2_CAP_VIDEO_CAPTURE, -2, 1},
-        {V4L2_CAP_VIDEO_CAPTURE_MPLANE, -2, 9},
-        {V4L2_CAP_STREAMING, -2, 1},
+        {kCapture, 0, 0, 1},
+        {V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING, 0, 0, 1},  // other boards: type 1
+        {V4L2_CAP_VIDEO_CAPTURE, 0, -2, 1},
+        {V4L2_CAP_VIDEO_CAPTURE_MPLANE, 0, -2, 9},
+        {V4L2_CAP_STREAMING, 0, -2, 1},
+        {kCapture | V4L2_CAP_META_CAPTURE, V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING, -2, 1},
+        {kCapture | V4L2_CAP_META_CAPTURE, kCapture, 0, 1},
+        {kCapture, V4L2_CAP_VIDEO_CAPTURE, -2, 1},  // this node cannot stream
     };
     for (const auto& c : cases) {
         CsiBench bench(PlatformJetson);
         bench.host.capabilities = c.capabilities;
+        bench.host.deviceCaps = c.deviceCaps;
         EXPECT_EQ(bench.open(), c.result) << c.capabilities;
         if (c.result != 0) {
             // Nothing past the capability check was touched.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <functional>
 #include <linux/v4l2-subdev.h>
+#include <poll.h>
+#include <utility>
 #include <linux/videodev2.h>
 #include <vector>
 
@@ -116,7 +118,8 @@ TEST(CsiStreaming, EachPlatformStreamsWithItsFormatAndCopy) {
         std::vector<uint8_t> expected(frameBytes, 0);
         size_t pos = 0;
         for (const ScriptedFrame& frame : sent) {
-            row.copy(frame.bytes.data(), expected.data(), frame.bytes.size(), 240, pos, frameBytes);
+            row.copy(frame.bytes.data(), expected.data(), frame.bytes.size(), 240, 0, pos,
+                     frameBytes);
         }
         EXPECT_EQ(raw, expected);
         EXPECT_EQ(bench.host.count(VIDIOC_QBUF), 12);
@@ -141,33 +144,132 @@ TEST(CsiStreaming, Buffersof92160BytesTakeTheRowCopyOnEverySinglePlanePlatform) 
     }
 }
 
+// Rows are 360 bytes padded to 368, or to the stride the driver reports for its format.
 TEST(CsiStreaming, Pi5UnpacksPaddedRowsIntoWholeSubFrames) {
-    CsiBench bench(PlatformRaspberryPi5);
-    ASSERT_EQ(bench.open(), 0);
-    bench.host.bufferLength = 368 * 180;
-    ASSERT_EQ(bench.sensor->start(), 0);
-    ScriptedFrame frame = frameAt(0, 1, 0, 368 * 180, 0);
-    // Row r: samples 0x100 + r and 0x200 + r alternating, then 8 padding bytes.
-    for (size_t row = 0; row < 180; ++row) {
-        for (size_t pair = 0; pair < 120; ++pair) {
-            uint8_t* p = frame.bytes.data() + row * 368 + pair * 3;
-            const uint16_t first = static_cast<uint16_t>(0x100 + row);
-            const uint16_t second = static_cast<uint16_t>(0x200 + row);
-            p[0] = static_cast<uint8_t>(first >> 4);
-            p[1] = static_cast<uint8_t>(second >> 4);
-            p[2] = static_cast<uint8_t>((first & 0xF) | (second & 0xF) << 4);
+    for (uint32_t reported : {0u, 384u}) {
+        const size_t stride = reported ? reported : 368;
+        CsiBench bench(PlatformRaspberryPi5);
+        ASSERT_EQ(bench.open(), 0);
+        bench.host.bufferLength = static_cast<uint32_t>(stride * 180);
+        bench.host.reportedStride = reported;
+        ASSERT_EQ(bench.sensor->start(), 0);
+        ScriptedFrame frame = frameAt(0, 1, 0, stride * 180, 0);
+        // Row r: samples 0x100 + r and 0x200 + r alternating, then the padding bytes.
+        for (size_t row = 0; row < 180; ++row) {
+            for (size_t pair = 0; pair < 120; ++pair) {
+                uint8_t* p = frame.bytes.data() + row * stride + pair * 3;
+                const uint16_t first = static_cast<uint16_t>(0x100 + row);
+                const uint16_t second = static_cast<uint16_t>(0x200 + row);
+                p[0] = static_cast<uint8_t>(first >> 4);
+                p[1] = static_cast<uint8_t>(second >> 4);
+                p[2] = static_cast<uint8_t>((first & 0xF) | (second & 0xF) << 4);
+            }
+            memset(frame.bytes.data() + row * stride + 360, 0xFF, stride - 360);
         }
-        memset(frame.bytes.data() + row * 368 + 360, 0xFF, 8);
+        bench.host.frames.push_back(frame);
+        // A size set for the next stream does not change the running one.
+        EXPECT_EQ(bench.sensor->setControl(FMT_WIDTH, 64), 0);
+        std::vector<uint16_t> samples(240 * 180, 0);
+        int64_t timestamp = 0;
+        ASSERT_EQ(bench.sensor->getFrame(samples.data(), &timestamp), 0);
+        for (size_t row = 0; row < 180; ++row) {
+            ASSERT_EQ(samples[row * 240], 0x100 + row) << stride << " " << row;
+            ASSERT_EQ(samples[row * 240 + 239], 0x200 + row) << stride << " " << row;
+        }
     }
-    bench.host.frames.push_back(frame);
-    // A size set for the next stream does not change the running one.
-    EXPECT_EQ(bench.sensor->setControl(FMT_WIDTH, 64), 0);
-    std::vector<uint16_t> samples(240 * 180, 0);
+}
+
+// Buffers rounded up to whole pages: only the image the driver reports reaches the frame,
+// so no sub-frame is shifted by the bytes after the one before (fails with the old
+// driver, which copied whole buffers).
+TEST(CsiStreaming, OnlyTheReportedImageIsCopied) {
+    const struct {
+        const char* name;
+        int platform;
+        uint32_t imageBytes;        // one sub-frame as the board delivers it
+        uint32_t bytesUsed;         // payload reported with each buffer (0: none)
+        uint32_t formatImageBytes;  // image size the format reports (0: none)
+    } cases[] = {
+        {"row pairs, payload", PlatformJetson, 86400, 86400, 0},
+        {"packed, payload", PlatformRaspberryPi5, 66240, 66240, 0},
+        {"multi-planar, payload", PlatformRadxaRock, 86400, 86400, 0},
+        {"whole, image size of the format", PlatformRaspberryPi, 86400, 0, 86400},
+    };
+    constexpr size_t kFrameBytes = 240 * 180 * 2 * 4;
+    for (const auto& c : cases) {
+        CsiBench bench(c.platform);
+        ASSERT_EQ(bench.open(), 0);
+        const uint32_t pageRounded = (c.imageBytes + 4095) / 4096 * 4096;
+        bench.host.bufferLength = pageRounded;
+        bench.host.reportedImageBytes = c.formatImageBytes;
+        bench.sensor->framesPerRequest = 4;
+        ASSERT_EQ(bench.sensor->start(), 0) << c.name;
+        std::vector<uint8_t> expected(kFrameBytes, 0);
+        size_t pos = 0;
+        for (int i = 0; i < 4; ++i) {
+            ScriptedFrame frame = frameAt(static_cast<uint32_t>(i), 7, 1000 * i, pageRounded, i);
+            std::fill(frame.bytes.begin() + c.imageBytes, frame.bytes.end(), 0xEE);
+            frame.bytesUsed = c.bytesUsed;
+            bench.sensor->copyFrame(frame.bytes.data(), expected.data(), c.imageBytes, 240, 0,
+                                    pos, kFrameBytes);
+            bench.host.frames.push_back(frame);
+        }
+        std::vector<uint8_t> raw(kFrameBytes, 0);
+        int64_t timestamp = 0;
+        ASSERT_EQ(bench.sensor->getFrame(raw.data(), &timestamp), 0) << c.name;
+        EXPECT_EQ(raw, expected) << c.name;
+    }
+}
+
+// A sub-frame the driver completed with an error is given back and costs the read; the
+// next read gathers a whole burst (fails with the old driver, which copied it).
+TEST(CsiStreaming, ErrorFlaggedBufferIsQueuedAgainAndFailsTheRead) {
+    SmallStream stream;
+    ASSERT_EQ(stream.sensor->start(), 0);
+    const auto sent = stream.script({0, 1000, 2000, 3000, 40000, 41000, 42000, 43000});
+    stream.host.frames[1].flags = V4L2_BUF_FLAG_ERROR;
+    std::vector<uint8_t> raw(64, 0);
     int64_t timestamp = 0;
-    ASSERT_EQ(bench.sensor->getFrame(samples.data(), &timestamp), 0);
-    for (size_t row = 0; row < 180; ++row) {
-        ASSERT_EQ(samples[row * 240], 0x100 + row) << row;
-        ASSERT_EQ(samples[row * 240 + 239], 0x200 + row) << row;
+    EXPECT_EQ(stream.sensor->getFrame(raw.data(), &timestamp), -2);
+    EXPECT_EQ(stream.host.count(VIDIOC_QBUF), 8 + 2);  // the good sub-frame and the failed one
+    ASSERT_EQ(stream.sensor->getFrame(raw.data(), &timestamp), 0);
+    for (size_t k = 0; k < 4; ++k) {
+        EXPECT_TRUE(std::equal(sent[4 + k].begin(), sent[4 + k].end(), raw.begin() + k * 16)) << k;
+    }
+}
+
+// A receiver whose sensor stopped sending completes nothing: the read gives up after its
+// wait instead of blocking in the dequeue for ever (the old driver never came back).
+TEST(CsiStreaming, ReadWithoutBuffersEndsInsteadOfBlocking) {
+    {
+        SmallStream stream;
+        ASSERT_EQ(stream.sensor->start(), 0);
+        stream.host.stalledWhenEmpty = true;
+        stream.script({0});
+        std::vector<uint8_t> raw(64, 0);
+        int64_t timestamp = 0;
+        EXPECT_EQ(stream.sensor->getFrame(raw.data(), &timestamp), -2);
+        EXPECT_EQ(stream.host.count(VIDIOC_DQBUF), 1);
+        EXPECT_GT(stream.host.polls, 2);  // in slices, not one long wait
+    }
+    // An error on the node (not streaming, nothing queued, device gone) ends it at once.
+    for (short events : {POLLERR, POLLERR | POLLHUP, POLLNVAL}) {
+        SmallStream stream;
+        ASSERT_EQ(stream.sensor->start(), 0);
+        stream.host.videoPollEvents = events;
+        stream.script({0, 10, 20, 30});
+        std::vector<uint8_t> raw(64, 0);
+        int64_t timestamp = 0;
+        EXPECT_EQ(stream.sensor->getFrame(raw.data(), &timestamp), -2) << events;
+        EXPECT_EQ(stream.host.count(VIDIOC_DQBUF), 0) << events;
+    }
+    // The wait: two frame periods at the sensor's rate, never less than a second.
+    CsiBench bench(PlatformJetson);
+    ASSERT_EQ(bench.open(), 0);
+    EXPECT_EQ(bench.sensor->bufferWaitMs(), 1000);
+    for (const auto& [rate, waitMs] : {std::pair{1, 2000}, {4, 1000}, {0, 1000}, {-3, 1000}}) {
+        bench.sensor->setControl(FRAME_RATE, rate);
+        EXPECT_EQ(bench.sensor->bufferWaitMs(), waitMs) << rate;
     }
 }
 

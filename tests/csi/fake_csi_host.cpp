@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 #include <linux/media.h>
@@ -139,12 +141,26 @@ int FakeCsiHost::ftruncate(int, int64_t) {
     return -1;
 }
 
-int FakeCsiHost::poll(struct pollfd* polled, unsigned long count, int) {
+int FakeCsiHost::poll(struct pollfd* polled, unsigned long count, int timeoutMs) {
+    ++polls;
+    int ready = 0;
     for (unsigned long i = 0; i < count; ++i) {
-        polled[i].revents = fds.count(polled[i].fd) ? (polled[i].events & (POLLIN | POLLOUT))
-                                                    : POLLNVAL;
+        const auto fd = fds.find(polled[i].fd);
+        if (fd == fds.end()) {
+            polled[i].revents = POLLNVAL;
+        } else if (fd->second != "/dev/video0") {
+            polled[i].revents = polled[i].events & (POLLIN | POLLOUT);
+        } else if (frames.empty() && stalledWhenEmpty) {
+            polled[i].revents = 0;
+        } else {
+            polled[i].revents = static_cast<short>(
+                videoPollEvents & (polled[i].events | POLLERR | POLLHUP));
+        }
+        ready += polled[i].revents != 0;
     }
-    return static_cast<int>(count);
+    if (ready == 0 && timeoutMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return ready;
 }
 
 void* FakeCsiHost::dlopen(const char*, int) { return nullptr; }
@@ -177,7 +193,8 @@ int FakeCsiHost::emulate(int fd, unsigned long request, void* argument) {
     case VIDIOC_QUERYCAP: {
         auto* capability = static_cast<v4l2_capability*>(argument);
         memset(capability, 0, sizeof *capability);
-        capability->capabilities = capabilities;
+        capability->capabilities = capabilities | (deviceCaps ? V4L2_CAP_DEVICE_CAPS : 0);
+        capability->device_caps = deviceCaps;
         return 0;
     }
     case VIDIOC_S_INPUT:
@@ -203,6 +220,14 @@ int FakeCsiHost::emulate(int fd, unsigned long request, void* argument) {
                 lastPixelFormat = format->fmt.pix.pixelformat;
             }
         }
+        if (format->type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE) {
+            v4l2_plane_pix_format& plane = format->fmt.pix_mp.plane_fmt[0];
+            if (reportedStride) plane.bytesperline = reportedStride;
+            if (reportedImageBytes) plane.sizeimage = reportedImageBytes;
+        } else {
+            if (reportedStride) format->fmt.pix.bytesperline = reportedStride;
+            if (reportedImageBytes) format->fmt.pix.sizeimage = reportedImageBytes;
+        }
         return 0;
     }
     case VIDIOC_G_FMT: {
@@ -218,9 +243,11 @@ int FakeCsiHost::emulate(int fd, unsigned long request, void* argument) {
         return 0;
     }
     case VIDIOC_SUBDEV_G_FMT: {
+        // TRY formats belong to each open file and start from the driver's defaults.
         auto* format = static_cast<v4l2_subdev_format*>(argument);
-        format->format.width = subdevWidth;
-        format->format.height = subdevHeight;
+        const bool active = format->which == V4L2_SUBDEV_FORMAT_ACTIVE;
+        format->format.width = active ? subdevWidth : 240;
+        format->format.height = active ? subdevHeight : 180;
         return 0;
     }
     case VIDIOC_REQBUFS: {
@@ -317,12 +344,15 @@ int FakeCsiHost::dequeue(void* argument) {
     }
     buffer->index = frame.index;
     buffer->timestamp = frame.timestamp;
+    buffer->flags = frame.flags;
     const uint32_t length = frame.reportedLength ? frame.reportedLength : bufferLength;
     if (multiPlanar(buffer)) {
         buffer->length = 1;
         buffer->m.planes[0].length = length;
+        buffer->m.planes[0].bytesused = frame.bytesUsed;
     } else {
         buffer->length = length;
+        buffer->bytesused = frame.bytesUsed;
     }
     return 0;
 }

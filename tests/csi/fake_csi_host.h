@@ -3,6 +3,7 @@
 // request made to fail a chosen number of times.
 #pragma once
 
+#include <poll.h>
 #include <sys/time.h>
 
 #include <cstdint>
@@ -41,6 +42,8 @@ struct ScriptedFrame {
     timeval timestamp{};
     std::vector<uint8_t> bytes;   // written into the buffer's mapping before it is handed out
     uint32_t reportedLength = 0;  // length reported on DQBUF; 0 for the queried length
+    uint32_t bytesUsed = 0;       // payload reported on DQBUF; 0: none reported
+    uint32_t flags = 0;           // V4L2_BUF_FLAG_* reported on DQBUF
 };
 
 class FakeCsiHost : public Host {
@@ -65,14 +68,22 @@ public:
 
     // --- state of the emulation ---
     uint32_t capabilities;
+    uint32_t deviceCaps = 0;  // this node's own; non-zero: reported with V4L2_CAP_DEVICE_CAPS
     uint32_t width = 240, height = 180;       // video node format
-    uint32_t subdevWidth = 240, subdevHeight = 180;
+    uint32_t subdevWidth = 240, subdevHeight = 180;  // ACTIVE; TRY reads give 240 x 180
+    uint32_t reportedStride = 0;      // bytesperline S_FMT answers; 0 leaves the request's
+    uint32_t reportedImageBytes = 0;  // sizeimage S_FMT answers; 0 leaves the request's
     uint32_t grantedBuffers = 8;
     uint32_t bufferLength = 240 * 180 * 2;
     unsigned long i2cFunctions;
     std::deque<ScriptedFrame> frames;
     std::map<std::pair<int, uint32_t>, int> controls;  // (fd, id) -> value
     bool streaming = false;
+    // What poll reports on the video node while frames are scripted (with none left it
+    // waits out its time-out, as a receiver whose sensor stopped sending).
+    short videoPollEvents = POLLIN;
+    bool stalledWhenEmpty = false;  // false: poll reports ready and DQBUF fails with EIO
+    int polls = 0;
     int failUnmaps = 0;    // the next munmap calls that fail
     bool failMmap = false;
 
@@ -102,7 +113,7 @@ public:
     ssize_t write(int fd, const void* buffer, size_t count) override;
     int ftruncate(int fd, int64_t length) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
-    // Every descriptor is ready at once: DQBUF answers from the script.
+    // Any other descriptor is ready at once.
     int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override;
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                int64_t offset) override;

@@ -38,19 +38,41 @@ TEST(FrameCopy, WholeCopiesTheBufferAndAdvancesByItsLength) {
     const auto source = countingBytes(1000);
     std::vector<uint8_t> destination(3000, 0);
     size_t pos = 0;
-    copyWhole(source.data(), destination.data(), source.size(), 240, pos, destination.size());
-    copyWhole(source.data(), destination.data(), source.size(), 240, pos, destination.size());
+    copyWhole(source.data(), destination.data(), source.size(), 240, 0, pos, destination.size());
+    copyWhole(source.data(), destination.data(), source.size(), 240, 0, pos, destination.size());
     EXPECT_EQ(pos, 2000u);
     EXPECT_TRUE(std::equal(source.begin(), source.end(), destination.begin()));
     EXPECT_TRUE(std::equal(source.begin(), source.end(), destination.begin() + 1000));
     EXPECT_EQ(destination[2000], 0);
 }
 
+// Rows the driver pads (its stride above two bytes a sample) lose their padding.
+TEST(FrameCopy, WholeLeavesOutTheRowPaddingTheDriverReports) {
+    auto source = countingBytes(3 * 496);
+    for (size_t row = 0; row < 3; ++row) std::fill_n(source.begin() + row * 496 + 480, 16, 0xEE);
+    for (uint32_t stride : {0u, 480u, 496u}) {
+        std::vector<uint8_t> destination(3 * 496, 0xAA);
+        size_t pos = 0;
+        copyWhole(source.data(), destination.data(), 3 * 496, 240, stride, pos, destination.size());
+        if (stride != 496) {
+            EXPECT_EQ(pos, 3u * 496u) << stride;  // a row as long as its samples: one block
+            continue;
+        }
+        ASSERT_EQ(pos, 3u * 480u);
+        for (size_t row = 0; row < 3; ++row) {
+            EXPECT_TRUE(std::equal(source.begin() + row * 496, source.begin() + row * 496 + 480,
+                                   destination.begin() + row * 480))
+                << row;
+        }
+        EXPECT_EQ(destination[3 * 480], 0xAA);
+    }
+}
+
 TEST(FrameCopy, Rows480of512KeepsTheFirst480BytesOfEachRow) {
     const auto source = countingBytes(kPaddedRowsBufferBytes);
     std::vector<uint8_t> destination(180 * 480 + 16, 0xAA);
     size_t pos = 0;
-    copyRows480of512(source.data(), destination.data(), source.size(), 240, pos, 180 * 480 + 16);
+    copyRows480of512(source.data(), destination.data(), source.size(), 240, 0, pos, 180 * 480 + 16);
     ASSERT_EQ(pos, 180u * 480u);
     for (size_t row = 0; row < 180; ++row) {
         for (size_t byte = 0; byte < 480; ++byte) {
@@ -60,7 +82,7 @@ TEST(FrameCopy, Rows480of512KeepsTheFirst480BytesOfEachRow) {
     EXPECT_EQ(destination[180 * 480], 0xAA);
 
     size_t untouched = 5;
-    copyRows480of512(source.data(), destination.data(), 0, 240, untouched, destination.size());
+    copyRows480of512(source.data(), destination.data(), 0, 240, 0, untouched, destination.size());
     EXPECT_EQ(untouched, 5u);
 }
 
@@ -68,7 +90,8 @@ TEST(FrameCopy, Reorder960PutsTheEvenRowTailBackInPlace) {
     const auto source = countingBytes(2 * 960, 3);
     std::vector<uint8_t> destination(2 * 960 + 8, 0xAA);
     size_t pos = 0;
-    copyReorder960(source.data(), destination.data(), source.size(), 240, pos, destination.size());
+    copyReorder960(source.data(), destination.data(), source.size(), 240, 0, pos,
+                   destination.size());
     ASSERT_EQ(pos, 1920u);
     for (size_t block = 0; block < 2; ++block) {
         const uint8_t* s = source.data() + block * 960;
@@ -83,7 +106,7 @@ TEST(FrameCopy, Reorder960PutsTheEvenRowTailBackInPlace) {
     EXPECT_EQ(destination[1920], 0xAA);
 
     size_t untouched = 0;
-    copyReorder960(source.data(), destination.data(), 0, 240, untouched, destination.size());
+    copyReorder960(source.data(), destination.data(), 0, 240, 0, untouched, destination.size());
     EXPECT_EQ(untouched, 0u);
 }
 
@@ -93,8 +116,8 @@ TEST(FrameCopy, UnpackY12PTakesTwelveBitPairsFromThreeBytes) {
     source.resize(32, 0);
     std::vector<uint16_t> samples(64, 0xFFFF);
     size_t pos = 0;
-    unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), source.size(), 240, pos,
-               samples.size() * 2);
+    unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), source.size(), 240, 0,
+               pos, samples.size() * 2);
     EXPECT_EQ(samples[0], 0xAB1);
     EXPECT_EQ(samples[1], 0xCD2);
     EXPECT_EQ(samples[2], 0x120);
@@ -109,8 +132,8 @@ TEST(FrameCopy, UnpackY12PSkipsThe8PaddingBytesOfEach368ByteRow) {
     ASSERT_EQ(source.size(), 368u * 180u);
     std::vector<uint16_t> samples(240 * 180 + 8, 0xFFFF);
     size_t pos = 0;
-    unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), source.size(), 240, pos,
-               samples.size() * 2);
+    unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), source.size(), 240, 0,
+               pos, samples.size() * 2);
     ASSERT_EQ(pos, 240u * 180u);
     for (size_t row = 0; row < 180; ++row) {
         for (size_t column = 0; column < 240; ++column) {
@@ -124,7 +147,7 @@ TEST(FrameCopy, UnpackY12PIgnoresBuffersOf8BytesOrLess) {
     const std::vector<uint8_t> source(8, 0x55);
     std::vector<uint16_t> samples(8, 0xFFFF);
     size_t pos = 2;
-    unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), 8, 240, pos, 16);
+    unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), 8, 240, 0, pos, 16);
     EXPECT_EQ(pos, 2u);
     EXPECT_EQ(samples[2], 0xFFFF);
 }
@@ -149,14 +172,14 @@ TEST(FrameCopy, NoRoutineWritesPastTheCapacity) {
         const uint8_t* from = c.copy == unpackY12P ? source.data() : big.data();
         std::vector<uint8_t> destination(c.capacity + 64, 0xAA);
         size_t pos = 0;
-        c.copy(from, destination.data(), c.length, 240, pos, c.capacity);
+        c.copy(from, destination.data(), c.length, 240, 0, pos, c.capacity);
         EXPECT_EQ(pos, c.expectedPos) << c.name;
         for (size_t i = c.capacity; i < destination.size(); ++i) {
             ASSERT_EQ(destination[i], 0xAA) << c.name << " wrote byte " << i;
         }
         // Already full: nothing more.
         const size_t before = pos;
-        c.copy(from, destination.data(), c.length, 240, pos, c.capacity);
+        c.copy(from, destination.data(), c.length, 240, 0, pos, c.capacity);
         EXPECT_EQ(pos, before) << c.name;
     }
 }
@@ -166,10 +189,10 @@ TEST(FrameCopy, NoRoutineReadsPastTheSourceLength) {
     const auto source = countingBytes(4096);
     std::vector<uint8_t> destination(8192, 0);
     size_t pos = 0;
-    copyRows480of512(source.data(), destination.data(), 512 + 479, 240, pos, destination.size());
+    copyRows480of512(source.data(), destination.data(), 512 + 479, 240, 0, pos, destination.size());
     EXPECT_EQ(pos, 480u);
     pos = 0;
-    copyReorder960(source.data(), destination.data(), 960 + 959, 240, pos, destination.size());
+    copyReorder960(source.data(), destination.data(), 960 + 959, 240, 0, pos, destination.size());
     EXPECT_EQ(pos, 960u);
 }
 

@@ -197,7 +197,9 @@ struct Client {
         if (board->ioctl(video, VIDIOC_DQBUF, &buffer) != 0) return -1;
         if (buffer.index >= maps.size()) return -1;
         const uint8_t* source = maps[buffer.index];
-        size_t length = type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE ? plane.length : buffer.length;
+        // The image, not the whole buffer: some boards round buffers up to whole pages.
+        size_t length = type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE ? plane.bytesused
+                                                                   : buffer.bytesused;
         widen(source, length, samples);
         int64_t stamp = int64_t(buffer.timestamp.tv_sec) * 1000000 + buffer.timestamp.tv_usec;
         if (board->ioctl(video, VIDIOC_QBUF, &buffer) != 0) return -1;

@@ -35,14 +35,22 @@ struct Expectation {
     int platform;
     const char* busName;  // the bus designation the driver derives
     bool multiPlanar;
-    uint32_t bufferLength;
+    uint32_t imageBytes;    // one sub-frame: what a dequeued buffer reports used
+    uint32_t bufferLength;  // some drivers round buffers up to whole pages
+    uint32_t otherNodeCaps;  // in capabilities beside this node's device_caps
 };
 
+constexpr uint32_t kMeta = V4L2_CAP_META_CAPTURE;
+
+// The page-rounded lengths and the capabilities of other nodes fail against the old board.
 const Expectation kBoards[] = {
-    {"rpi4", 5, "10", false, 92160},  {"rpi5", 6, "4", false, 66240},
-    {"rock5b", 7, "3", true, 86400},  {"jetson-nano", 2, "7", false, 86400},
-    {"jetson-orin", 3, "9", false, 86400}, {"jetson-xavier", 3, "30", false, 86400},
-    {"other", 0, "", false, 86400},
+    {"rpi4", 5, "10", false, 92160, 92160, kMeta},
+    {"rpi5", 6, "4", false, 66240, 69632, kMeta | V4L2_CAP_META_OUTPUT},
+    {"rock5b", 7, "3", true, 86400, 90112, 0},
+    {"jetson-nano", 2, "7", false, 86400, 86400, 0},
+    {"jetson-orin", 3, "9", false, 86400, 90112, 0},
+    {"jetson-xavier", 3, "30", false, 86400, 86400, 0},
+    {"other", 0, "", false, 86400, 86400, 0},
 };
 
 // The media walk: the sensor's bus designation from its entity name, and the sub-devices
@@ -116,9 +124,12 @@ TEST_P(Discovery, ModelAndPipelineAsTheDriverFindsThem) {
     ASSERT_GE(video, 0);
     v4l2_capability capability{};
     ASSERT_EQ(board->ioctl(video, VIDIOC_QUERYCAP, &capability), 0);
-    EXPECT_TRUE(capability.capabilities & V4L2_CAP_STREAMING);
-    EXPECT_TRUE(capability.capabilities &
+    EXPECT_TRUE(capability.device_caps & V4L2_CAP_STREAMING);
+    EXPECT_TRUE(capability.device_caps &
                 (e.multiPlanar ? V4L2_CAP_VIDEO_CAPTURE_MPLANE : V4L2_CAP_VIDEO_CAPTURE));
+    // The whole driver in capabilities, this node in device_caps.
+    EXPECT_EQ(capability.capabilities,
+              capability.device_caps | e.otherNodeCaps | V4L2_CAP_DEVICE_CAPS);
 
     std::string bus;
     if (isPlatformWithSubdevs(e.platform)) {
@@ -140,7 +151,7 @@ TEST_P(Discovery, ModelAndPipelineAsTheDriverFindsThem) {
     Client client(board);
     if (client.sensorSubdev >= 0) {
         v4l2_subdev_format format{};
-        format.which = V4L2_SUBDEV_FORMAT_TRY;
+        format.which = V4L2_SUBDEV_FORMAT_ACTIVE;
         ASSERT_EQ(board->ioctl(client.sensorSubdev, VIDIOC_SUBDEV_G_FMT, &format), 0);
         EXPECT_EQ(format.format.width, 240u);
         EXPECT_EQ(format.format.height, 180u);
@@ -154,6 +165,11 @@ TEST_P(Discovery, ModelAndPipelineAsTheDriverFindsThem) {
     ASSERT_EQ(client.start(), 0);
     ASSERT_FALSE(client.lengths.empty());
     EXPECT_EQ(client.lengths[0], e.bufferLength);
+    v4l2_buffer buffer;
+    v4l2_plane plane;
+    client.describe(buffer, plane);
+    ASSERT_EQ(board->ioctl(client.video, VIDIOC_DQBUF, &buffer), 0);
+    EXPECT_EQ(e.multiPlanar ? plane.bytesused : buffer.bytesused, e.imageBytes);
     board->close(video);
 }
 
@@ -258,6 +274,11 @@ TEST(Discovery, RaspberryPi5RefusesToStreamUntilTheChannelIsLinked) {
     wrongPad.source.index = 3;
     EXPECT_EQ(board->ioctl(media, MEDIA_IOC_SETUP_LINK, &wrongPad), -1);
     EXPECT_EQ(errno, EINVAL);
+    // Only ENABLED may change (fails against the old board, which ignored other flags).
+    media_link_desc fixing = link;
+    fixing.flags = MEDIA_LNK_FL_ENABLED | MEDIA_LNK_FL_IMMUTABLE;
+    EXPECT_EQ(board->ioctl(media, MEDIA_IOC_SETUP_LINK, &fixing), -1);
+    EXPECT_EQ(errno, EINVAL);
     ASSERT_EQ(board->ioctl(media, MEDIA_IOC_SETUP_LINK, &link), 0);
     EXPECT_TRUE(board->sensorState().pipelineLinked);
     EXPECT_EQ(board->ioctl(video, VIDIOC_STREAMON, &type), 0);
@@ -265,6 +286,27 @@ TEST(Discovery, RaspberryPi5RefusesToStreamUntilTheChannelIsLinked) {
     link.flags = 0;
     EXPECT_EQ(board->ioctl(media, MEDIA_IOC_SETUP_LINK, &link), -1);
     EXPECT_EQ(errno, EBUSY);
+}
+
+// An immutable link takes only its own flags back (the old board let ENABLED alone pass).
+TEST(Discovery, ImmutableLinksRefuseEveryChange) {
+    for (const char* name : {"rpi4", "rpi5", "rock5b"}) {
+        auto board = makeBoard(std::string("board=") + name);
+        int media = board->open("/dev/media0", O_RDWR);
+        for (const LinkProfile& fixed : board->profile().links) {
+            if (!(fixed.flags & MEDIA_LNK_FL_IMMUTABLE)) continue;
+            media_link_desc link{};
+            link.source = {fixed.sourceEntity, fixed.sourcePad, MEDIA_PAD_FL_SOURCE, {}};
+            link.sink = {fixed.sinkEntity, fixed.sinkPad, MEDIA_PAD_FL_SINK, {}};
+            for (uint32_t flags : {0u, 1u << 0, 1u << 1}) {  // none, ENABLED, IMMUTABLE
+                link.flags = flags;
+                EXPECT_EQ(board->ioctl(media, MEDIA_IOC_SETUP_LINK, &link), -1) << name << flags;
+                EXPECT_EQ(errno, EINVAL);
+            }
+            link.flags = fixed.flags;
+            EXPECT_EQ(board->ioctl(media, MEDIA_IOC_SETUP_LINK, &link), 0) << name;
+        }
+    }
 }
 
 TEST(Discovery, EntitiesCarryTheirDeviceNumbers) {

@@ -1,6 +1,10 @@
 // The capture node's buffer lifecycle and the errors a kernel driver gives.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <poll.h>
+#include <thread>
+
 #include "tests/sim/board_client.h"
 
 namespace Zelvo::sim::test {
@@ -170,7 +174,7 @@ TEST(CaptureNode, MapChecksOffsetLengthAndSharing) {
     ASSERT_EQ(node.request(2), 2);
     v4l2_buffer buffer{};
     ASSERT_EQ(node.call(VIDIOC_QUERYBUF, 1, &buffer), 0);
-    EXPECT_EQ(buffer.length, 66240u);
+    EXPECT_EQ(buffer.length, 69632u);  // 66240 bytes of image, rounded up to whole pages
     auto map = [&](size_t length, int flags, int64_t offset) {
         return node.board->mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, node.fd, offset);
     };
@@ -184,12 +188,22 @@ TEST(CaptureNode, MapChecksOffsetLengthAndSharing) {
     EXPECT_EQ(node.board->mmap(nullptr, 4096, PROT_READ, MAP_SHARED, media, 0), MAP_FAILED);
     EXPECT_EQ(errno, ENODEV);
 
+    // munmap as on Linux: an address nothing maps succeeds (fails against the old board);
+    // a range that covers a mapping removes it; the board refuses to split one.
     void* address = map(buffer.length, MAP_SHARED, buffer.m.offset);
     ASSERT_NE(address, MAP_FAILED);
+    v4l2_buffer first{};
+    ASSERT_EQ(node.call(VIDIOC_QUERYBUF, 0, &first), 0);
+    void* other = map(first.length, MAP_SHARED, first.m.offset);
+    ASSERT_NE(other, MAP_FAILED);
     expectErrno(node.board->munmap(static_cast<uint8_t*>(address) + 4096, 4096), EINVAL);
-    expectErrno(node.board->munmap(address, 1 << 20), EINVAL);
+    expectErrno(node.board->munmap(static_cast<uint8_t*>(address) + 1, 4096), EINVAL);
+    expectErrno(node.board->munmap(address, 0), EINVAL);
     EXPECT_EQ(node.board->munmap(address, buffer.length), 0);
-    expectErrno(node.board->munmap(address, buffer.length), EINVAL);  // already gone
+    EXPECT_EQ(node.board->munmap(address, buffer.length), 0);  // already gone
+    EXPECT_EQ(node.board->mappings(), 1u);
+    EXPECT_EQ(node.board->munmap(other, 1 << 20), 0);
+    EXPECT_EQ(node.board->mappings(), 0u);
 }
 
 TEST(CaptureNode, MappingOutlivesTheDescriptor) {
@@ -285,6 +299,77 @@ TEST(CaptureNode, MediaBoardStreamsOnlyWhatTheSensorDelivers) {
     expectErrno(client.board->ioctl(client.sensorSubdev, VIDIOC_SUBDEV_G_FMT, &subdev), EINVAL);
 }
 
+// Stream on checks every enabled link of the pipeline, the sensor's link into the bridge
+// as well as the node's own (a node of another size: the test above).
+TEST(CaptureNode, StreamOnChecksEveryEnabledLink) {
+    for (const char* board : {"rpi5", "rock5b"}) {
+        for (uint32_t code : {0x2013u, 0x200au}) {  // Y12_1X12 as the sensor sends, Y10_1X10
+            Client client(makeBoard(std::string("board=") + board + ",fps=0"));
+            ASSERT_EQ(client.setFormat(), 0);
+            v4l2_subdev_format bridge{};
+            bridge.which = V4L2_SUBDEV_FORMAT_ACTIVE;
+            bridge.format.width = kWidth;
+            bridge.format.height = kHeight;
+            bridge.format.code = code;
+            ASSERT_EQ(client.board->ioctl(client.subdevs[0], VIDIOC_SUBDEV_S_FMT, &bridge), 0);
+            v4l2_requestbuffers request{};
+            request.count = 2;
+            request.type = client.type;
+            request.memory = V4L2_MEMORY_MMAP;
+            ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_REQBUFS, &request), 0);
+            const int result = client.board->ioctl(client.video, VIDIOC_STREAMON, &client.type);
+            EXPECT_EQ(result, code == 0x2013u ? 0 : -1) << board << " " << code;
+            if (result != 0) {
+                EXPECT_EQ(errno, EPIPE);
+            }
+        }
+    }
+}
+
+// poll answers as videobuf2 does (the old board reported every descriptor ready at once).
+TEST(CaptureNode, PollTellsWhenADequeueWouldNotBlock) {
+    Node node("board=jetson-nano,fps=30");
+    pollfd polled{node.fd, POLLIN | POLLRDNORM, 0};
+    auto poll = [&](int timeoutMs) { return node.board->poll(&polled, 1, timeoutMs); };
+    EXPECT_EQ(poll(-1), 1);  // not streaming
+    EXPECT_EQ(polled.revents, POLLERR);
+    ASSERT_EQ(node.request(2), 2);
+    ASSERT_EQ(node.stream(VIDIOC_STREAMON), 0);
+    EXPECT_EQ(poll(-1), 1);  // nothing queued
+    EXPECT_EQ(polled.revents, POLLERR);
+    ASSERT_EQ(node.call(VIDIOC_QBUF, 0), 0);
+    ASSERT_EQ(node.call(VIDIOC_QBUF, 1), 0);
+    EXPECT_EQ(poll(5000), 1);
+    EXPECT_EQ(polled.revents, POLLIN | POLLRDNORM);
+    ASSERT_EQ(node.call(VIDIOC_DQBUF, 0), 0);
+
+    // A stalled sensor never becomes ready; stream off, close and unplug end the wait.
+    const struct {
+        const char* name;
+        std::function<void(Node&)> act;
+        short revents;
+    } endings[] = {
+        {"stream off", [](Node& n) { n.stream(VIDIOC_STREAMOFF); }, POLLERR},
+        {"close", [](Node& n) { n.board->close(n.fd); }, POLLNVAL},
+        {"unplug", [](Node& n) { n.board->unplug(); }, POLLERR | POLLHUP},
+    };
+    for (const auto& ending : endings) {
+        Node stalled("board=jetson-nano,fps=30,stall=0");
+        ASSERT_EQ(stalled.request(2), 2);
+        ASSERT_EQ(stalled.call(VIDIOC_QBUF, 0), 0);
+        ASSERT_EQ(stalled.stream(VIDIOC_STREAMON), 0);
+        pollfd waiting{stalled.fd, POLLIN, 0};
+        EXPECT_EQ(stalled.board->poll(&waiting, 1, 100), 0) << ending.name;
+        std::thread actor([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ending.act(stalled);
+        });
+        EXPECT_EQ(stalled.board->poll(&waiting, 1, -1), 1) << ending.name;
+        EXPECT_EQ(waiting.revents, ending.revents) << ending.name;
+        actor.join();
+    }
+}
+
 TEST(CaptureNode, SubdevTryFormatsBelongToTheDescriptor) {
     auto board = makeBoard("board=rpi5");
     Client client(board);
@@ -303,6 +388,23 @@ TEST(CaptureNode, SubdevTryFormatsBelongToTheDescriptor) {
     tried.which = V4L2_SUBDEV_FORMAT_TRY;
     ASSERT_EQ(board->ioctl(bridge, VIDIOC_SUBDEV_G_FMT, &tried), 0);
     EXPECT_EQ(tried.format.width, 640u);
+
+    // A file opened after an ACTIVE change starts from the driver's defaults, and the
+    // change leaves this file's TRY formats alone (the old board copied ACTIVE).
+    active.format.width = 320;
+    active.format.height = 240;
+    active.format.code = 0x2013;
+    ASSERT_EQ(board->ioctl(bridge, VIDIOC_SUBDEV_S_FMT, &active), 0);
+    ASSERT_EQ(board->ioctl(bridge, VIDIOC_SUBDEV_G_FMT, &tried), 0);
+    EXPECT_EQ(tried.format.width, 640u);
+    const int later = board->open("/dev/v4l-subdev0", O_RDWR);
+    ASSERT_EQ(board->ioctl(later, VIDIOC_SUBDEV_G_FMT, &tried), 0);
+    EXPECT_EQ(tried.format.width, 240u);
+    EXPECT_EQ(tried.format.height, 180u);
+    active.format = {};
+    ASSERT_EQ(board->ioctl(later, VIDIOC_SUBDEV_G_FMT, &active), 0);
+    EXPECT_EQ(active.format.width, 320u);
+    board->close(later);
 }
 
 TEST(CaptureNode, InputAndCapabilities) {
@@ -331,7 +433,7 @@ TEST(CaptureNode, MultiPlanarBuffersDescribeTheirPlane) {
     buffer.m.planes = &plane;
     ASSERT_EQ(node.board->ioctl(node.fd, VIDIOC_QUERYBUF, &buffer), 0);
     EXPECT_EQ(buffer.length, 1u);
-    EXPECT_EQ(plane.length, 86400u);
+    EXPECT_EQ(plane.length, 90112u);  // 86400 bytes of image in whole pages
     EXPECT_NE(plane.m.mem_offset, 0u);
 }
 

@@ -1,8 +1,12 @@
 // Every injected fault shows where the driver would see it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
+#include <poll.h>
+#include <thread>
 
 #include "tests/sim/board_client.h"
 
@@ -69,6 +73,65 @@ TEST(FaultInjection, UnpluggedCameraAnswersEverythingWithNoDevice) {
     EXPECT_EQ(client.board->mappings(), 0u);
     EXPECT_EQ(client.board->close(client.video), 0);
     client.video = -1;
+}
+
+// ZELVO_SIM's unplug=N and stall=N count sub-frames; the C++ calls do the same. A stalled
+// sensor leaves every call answering, but no buffer completes: a blocking dequeue waits
+// until stream off (the old board never stalled).
+TEST(FaultInjection, StalledOrRemovedAfterNSubFrames) {
+    const struct {
+        const char* settings;
+        std::function<void(FaultInjection&)> arm;
+        bool removed;
+    } cases[] = {
+        {",stall=6", nullptr, false},
+        {"", [](FaultInjection& f) { f.stallAfterSubFrames(6); }, false},
+        {",unplug=6", nullptr, true},
+        {"", [](FaultInjection& f) { f.unplugAfterSubFrames(6); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        Client client(makeBoard(std::string("board=rock5b,fps=0") + c.settings));
+        if (c.arm) c.arm(client.board->faults());
+        ASSERT_EQ(client.start(), 0);
+        v4l2_buffer buffer;
+        v4l2_plane plane;
+        client.describe(buffer, plane);
+        for (int k = 0; k < 6; ++k)  // eight buffers queued: no need to queue them again
+            ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_DQBUF, &buffer), 0) << k;
+        pollfd polled{client.video, POLLIN, 0};
+        EXPECT_EQ(client.board->poll(&polled, 1, 100), c.removed ? 1 : 0);
+        EXPECT_EQ(polled.revents, c.removed ? POLLERR | POLLHUP : 0);
+        if (c.removed) {
+            expectErrno(client.board->ioctl(client.video, VIDIOC_DQBUF, &buffer), ENODEV);
+            continue;
+        }
+        v4l2_capability capability{};
+        EXPECT_EQ(client.board->ioctl(client.video, VIDIOC_QUERYCAP, &capability), 0);
+        int dequeued = 0;
+        std::thread waiter(
+            [&] { dequeued = client.board->ioctl(client.video, VIDIOC_DQBUF, &buffer); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_STREAMOFF, &client.type), 0);
+        waiter.join();
+        EXPECT_EQ(dequeued, -1);
+    }
+}
+
+// The flagged sub-frame arrives with its second half lost; the next ones are whole.
+TEST(FaultInjection, BufferCompletedWithAnError) {
+    Client client(makeBoard("board=jetson-nano,fps=0,noise=0"));
+    ASSERT_EQ(client.start(), 0);
+    client.board->faults().flagBufferError(1);
+    for (int k = 0; k < 3; ++k) {
+        v4l2_buffer buffer = captureBuffer();
+        ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_DQBUF, &buffer), 0);
+        EXPECT_EQ((buffer.flags & V4L2_BUF_FLAG_ERROR) != 0, k == 1) << k;
+        EXPECT_EQ(buffer.bytesused, k == 1 ? 86400u / 2 : 86400u) << k;
+        const uint8_t* tail = client.maps[buffer.index] + 86400 - 480;
+        EXPECT_EQ(std::count(tail, tail + 480, 0) == 480, k == 1) << k;
+        ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_QBUF, &buffer), 0);
+    }
 }
 
 TEST(FaultInjection, BufferIndexOutOfRange) {
