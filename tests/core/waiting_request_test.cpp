@@ -1,9 +1,11 @@
 // A request that waits gets the frame it waits for, even when the capture thread
-// has no free buffer and would otherwise take that frame back at once.
+// has no free buffer and would otherwise take that frame back at once; it waits only
+// while the stream runs, and a wait ends with the stream or a wake-up call.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
+#include <vector>
 
 #include "core/frame_store.h"
 #include "tests/support/eventually.h"
@@ -28,8 +30,13 @@ bool awaitWaiting(const FrameStore& store, int count) {
     return testing::eventually([&] { return store.waitingRequests() == count; });
 }
 
+// A store whose stream runs, as the camera's is between start and stop.
+struct StreamingStore : FrameStore {
+    StreamingStore() : FrameStore(rawStream(), FrameLayout{2, 4, 4}) { beginStream(); }
+};
+
 TEST(WaitingRequest, FrameAWaitingRequestNeedsIsNotTakenBack) {
-    FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+    StreamingStore store;
     auto request = std::async(std::launch::async, [&store] {
         return store.request(kGenerousWaitMs);
     });
@@ -44,7 +51,7 @@ TEST(WaitingRequest, FrameAWaitingRequestNeedsIsNotTakenBack) {
 }
 
 TEST(WaitingRequest, SpareFramesBeyondTheWaitingRequestsAreTakenBack) {
-    FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+    StreamingStore store;
     auto request = std::async(std::launch::async, [&store] {
         return store.request(kGenerousWaitMs);
     });
@@ -65,12 +72,68 @@ TEST(WaitingRequest, SpareFramesBeyondTheWaitingRequestsAreTakenBack) {
 }
 
 TEST(WaitingRequest, TimedOutRequestNoLongerCounts) {
-    FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+    StreamingStore store;
     EXPECT_EQ(store.request(1), nullptr);
     EXPECT_EQ(store.waitingRequests(), 0);
     LinkNode* node = store.framePool().takeFree();
     store.publish(node);
     EXPECT_EQ(store.takeBackOldest(milliseconds(0)), node);
+}
+
+TEST(WaitingRequest, WaitEndsWithTheStreamOrAWakeUpCall) {
+    const struct {
+        const char* what;
+        void (FrameStore::*end)();
+        bool laterRequestsWait;
+    } cases[] = {
+        {"end of stream", &FrameStore::endStream, false},
+        {"wake-up call", &FrameStore::wakeRequests, true},
+    };
+    for (const auto& c : cases) {
+        for (short timeout : {short{-1}, short{32767}}) {
+            StreamingStore store;
+            auto request = std::async(std::launch::async, [&] { return store.request(timeout); });
+            ASSERT_TRUE(awaitWaiting(store, 1)) << c.what;
+            (store.*c.end)();
+            ASSERT_EQ(request.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready)
+                << c.what << " " << timeout;
+            EXPECT_EQ(request.get(), nullptr) << c.what;
+            EXPECT_EQ(store.waitingRequests(), 0) << c.what;
+
+            auto later = std::async(std::launch::async, [&] { return store.request(timeout); });
+            if (c.laterRequestsWait) {
+                ASSERT_TRUE(awaitWaiting(store, 1)) << c.what;
+                store.publish(store.framePool().takeFree());
+            }
+            ASSERT_EQ(later.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready)
+                << c.what;
+            EXPECT_EQ(later.get() != nullptr, c.laterRequestsWait) << c.what;
+        }
+    }
+}
+
+// Before the stream begins and after it ends, requests hand out what is ready,
+// oldest first, and then return null at once, whatever their time-out.
+TEST(WaitingRequest, WithoutAStreamNothingWaits) {
+    for (bool ended : {false, true}) {
+        for (short timeout : {short{-1}, short{0}, short{100}, short{32767}}) {
+            FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+            LinkNode* first = store.framePool().takeFree();
+            LinkNode* second = store.framePool().takeFree();
+            if (ended) store.beginStream();
+            store.publish(first);
+            store.publish(second);
+            if (ended) store.endStream();
+            auto requests = std::async(std::launch::async, [&] {
+                return std::vector<LinkNode*>{store.request(timeout), store.request(timeout),
+                                              store.request(timeout)};
+            });
+            ASSERT_EQ(requests.wait_for(milliseconds(kGenerousWaitMs)),
+                      std::future_status::ready)
+                << "ended " << ended << " timeout " << timeout;
+            EXPECT_EQ(requests.get(), (std::vector<LinkNode*>{first, second, nullptr}));
+        }
+    }
 }
 
 }  // namespace
