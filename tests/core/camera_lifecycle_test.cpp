@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -208,72 +207,23 @@ TEST(CameraLifecycle, CloseWhileStreamingStopsFirst) {
 }
 
 // All three buffers are borrowed, so no frame can come: only the other thread's stop
-// or close ends the wait.
+// or close ends the wait, and later requests return at once.
 TEST(CameraLifecycle, StopOrCloseFromAnotherThreadEndsAWaitingRequest) {
-    const struct {
-        const char* what;
-        int (ZelvoTOFCamera::*end)();
-    } cases[] = {{"stop", &ZelvoTOFCamera::stop}, {"close", &ZelvoTOFCamera::close}};
-    for (const auto& c : cases) {
-        for (short timeout : {short{-1}, short{32767}}) {
-            CameraRig rig;
-            ASSERT_EQ(rig.camera->open(CSI, 0), ZelvoSuccess);
-            rig.sensor().setReadDelay(std::chrono::milliseconds(1));
-            ASSERT_EQ(rig.camera->start(DEPTH), ZelvoSuccess);
-            for (int i = 0; i < 3; ++i) ASSERT_NE(rig.camera->requestFrame(kLongWaitMs), nullptr);
-            ZelvoTOFCamera& camera = *rig.camera;
-            auto waiter = std::async(std::launch::async, [&] { return camera.requestFrame(timeout); });
-            ASSERT_TRUE(eventually([&] { return camera.frameStore->waitingRequests() == 1; }));
-            EXPECT_EQ((camera.*c.end)(), ZelvoSuccess) << c.what;
-            ASSERT_EQ(waiter.wait_for(std::chrono::milliseconds(kLongWaitMs)),
-                      std::future_status::ready)
-                << c.what << " " << timeout;
-            EXPECT_EQ(waiter.get(), nullptr) << c.what;
-        }
-    }
-}
-
-// Never started, stopped or closed: what is still ready comes out oldest first, then
-// null, at once and whatever the time-out.
-TEST(CameraLifecycle, RequestWithoutAStreamNeverWaits) {
-    const struct {
-        const char* what;
-        bool stream;
-        bool close;
-    } cases[] = {{"never started", false, false}, {"stopped", true, false}, {"closed", true, true}};
-    for (const auto& c : cases) {
+    for (auto end : {&ZelvoTOFCamera::stop, &ZelvoTOFCamera::close}) {
+        SCOPED_TRACE(end == &ZelvoTOFCamera::stop ? "stop" : "close");
         CameraRig rig;
-        ASSERT_EQ(rig.camera->open(CSI, 0), ZelvoSuccess);
-        rig.sensor().setReadDelay(std::chrono::milliseconds(1));
-        if (c.stream) {
-            ASSERT_EQ(rig.camera->start(DEPTH), ZelvoSuccess);
-            ASSERT_TRUE(eventually([&] { return rig.camera->frameStore->readyFrames() > 0; }));
-            EXPECT_EQ(rig.camera->stop(), ZelvoSuccess);
-        } else {
-            ASSERT_EQ(rig.camera->setOutputType(DEPTH), ZelvoSuccess);
-        }
-        if (c.close) {
-            EXPECT_EQ(rig.camera->close(), ZelvoSuccess);
-        }
         ZelvoTOFCamera& camera = *rig.camera;
-        const int ready = camera.frameStore->readyFrames();
-        EXPECT_EQ(ready > 0, c.stream) << c.what;
-        auto requests = std::async(std::launch::async, [&] {
-            std::vector<uint64_t> stamps;
-            while (ZelvoFrameBuffer* frame = camera.requestFrame(-1)) {
-                FrameDataFormat format{};
-                frame->getFormat(DEPTH, format);
-                stamps.push_back(format.timestamp);
-            }
-            return stamps;
-        });
-        ASSERT_EQ(requests.wait_for(std::chrono::milliseconds(kLongWaitMs)),
-                  std::future_status::ready)
-            << c.what;
-        const std::vector<uint64_t> stamps = requests.get();
-        EXPECT_EQ(stamps.size(), static_cast<size_t>(ready)) << c.what;
-        EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end())) << c.what;
-        EXPECT_EQ(camera.requestFrame(32767), nullptr) << c.what;
+        ASSERT_EQ(camera.open(CSI, 0), ZelvoSuccess);
+        rig.sensor().setReadDelay(std::chrono::milliseconds(1));
+        ASSERT_EQ(camera.start(DEPTH), ZelvoSuccess);
+        for (int i = 0; i < 3; ++i) ASSERT_NE(camera.requestFrame(kLongWaitMs), nullptr);
+        auto waiting = std::async(std::launch::async, [&] { return camera.requestFrame(-1); });
+        ASSERT_TRUE(eventually([&] { return camera.frameStore->waitingRequests() == 1; }));
+        EXPECT_EQ((camera.*end)(), ZelvoSuccess);
+        ASSERT_EQ(waiting.wait_for(std::chrono::milliseconds(kLongWaitMs)),
+                  std::future_status::ready);
+        EXPECT_EQ(waiting.get(), nullptr);
+        EXPECT_EQ(camera.requestFrame(-1), nullptr);
     }
 }
 

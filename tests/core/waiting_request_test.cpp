@@ -5,7 +5,7 @@
 
 #include <chrono>
 #include <future>
-#include <vector>
+#include <string>
 
 #include "core/frame_store.h"
 #include "tests/support/eventually.h"
@@ -80,58 +80,35 @@ TEST(WaitingRequest, TimedOutRequestNoLongerCounts) {
     EXPECT_EQ(store.takeBackOldest(milliseconds(0)), node);
 }
 
-TEST(WaitingRequest, WaitEndsWithTheStreamOrAWakeUpCall) {
-    const struct {
-        const char* what;
-        void (FrameStore::*end)();
-        bool laterRequestsWait;
-    } cases[] = {
-        {"end of stream", &FrameStore::endStream, false},
-        {"wake-up call", &FrameStore::wakeRequests, true},
-    };
-    for (const auto& c : cases) {
+// A wake-up call ends the waits in progress and the stream goes on; after the end of
+// the stream, what is ready comes out oldest first and then null, at once.
+TEST(WaitingRequest, WaitEndsWithAWakeUpCallOrTheStream) {
+    for (bool endStream : {false, true}) {
         for (short timeout : {short{-1}, short{32767}}) {
+            SCOPED_TRACE(std::string(endStream ? "end " : "wake-up ") + std::to_string(timeout));
             StreamingStore store;
-            auto request = std::async(std::launch::async, [&] { return store.request(timeout); });
-            ASSERT_TRUE(awaitWaiting(store, 1)) << c.what;
-            (store.*c.end)();
-            ASSERT_EQ(request.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready)
-                << c.what << " " << timeout;
-            EXPECT_EQ(request.get(), nullptr) << c.what;
-            EXPECT_EQ(store.waitingRequests(), 0) << c.what;
+            const auto request = [&] {
+                return std::async(std::launch::async, [&] { return store.request(timeout); });
+            };
+            auto waiting = request();
+            ASSERT_TRUE(awaitWaiting(store, 1));
+            endStream ? store.endStream() : store.wakeRequests();
+            ASSERT_EQ(waiting.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready);
+            EXPECT_EQ(waiting.get(), nullptr);
 
-            auto later = std::async(std::launch::async, [&] { return store.request(timeout); });
-            if (c.laterRequestsWait) {
-                ASSERT_TRUE(awaitWaiting(store, 1)) << c.what;
-                store.publish(store.framePool().takeFree());
-            }
-            ASSERT_EQ(later.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready)
-                << c.what;
-            EXPECT_EQ(later.get() != nullptr, c.laterRequestsWait) << c.what;
-        }
-    }
-}
-
-// Before the stream begins and after it ends, requests hand out what is ready,
-// oldest first, and then return null at once, whatever their time-out.
-TEST(WaitingRequest, WithoutAStreamNothingWaits) {
-    for (bool ended : {false, true}) {
-        for (short timeout : {short{-1}, short{0}, short{100}, short{32767}}) {
-            FrameStore store(rawStream(), FrameLayout{2, 4, 4});
             LinkNode* first = store.framePool().takeFree();
             LinkNode* second = store.framePool().takeFree();
-            if (ended) store.beginStream();
             store.publish(first);
             store.publish(second);
-            if (ended) store.endStream();
-            auto requests = std::async(std::launch::async, [&] {
-                return std::vector<LinkNode*>{store.request(timeout), store.request(timeout),
-                                              store.request(timeout)};
-            });
-            ASSERT_EQ(requests.wait_for(milliseconds(kGenerousWaitMs)),
-                      std::future_status::ready)
-                << "ended " << ended << " timeout " << timeout;
-            EXPECT_EQ(requests.get(), (std::vector<LinkNode*>{first, second, nullptr}));
+            EXPECT_EQ(store.request(timeout), first);
+            EXPECT_EQ(store.request(timeout), second);
+            auto third = request();
+            if (!endStream) {
+                ASSERT_TRUE(awaitWaiting(store, 1));
+                store.publish(store.framePool().takeFree());
+            }
+            ASSERT_EQ(third.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready);
+            EXPECT_EQ(third.get() != nullptr, !endStream);
         }
     }
 }
