@@ -24,7 +24,9 @@ TofErrorCode code(int result) {
 }  // namespace
 
 PythonCamera::PythonCamera()
-    : camera(std::make_unique<ZelvoTOFCamera>()), ledger(std::make_shared<FrameLedger>()) {}
+    : camera(std::make_unique<ZelvoTOFCamera>()),
+      ledger(std::make_shared<FrameLedger>(
+          [core = camera.get()](ZelvoFrameBuffer* buffer) { return core->releaseFrame(buffer); })) {}
 
 PythonCamera::~PythonCamera() {
     // Frames must not read buffers that are about to be freed.
@@ -111,10 +113,7 @@ TofErrorCode PythonCamera::releaseFrame(FrameView* frame) {
     ZelvoFrameBuffer* buffer = frame->lentBy(*ledger);
     if (!buffer)
         return ZelvoUnkownError;
-    const int result = camera->releaseFrame(buffer);
-    if (result == ZelvoSuccess)
-        ledger->giveBack(buffer);
-    return code(result);
+    return code(ledger->giveBack(buffer));
 }
 
 void registerCamera(py::module_& module) {
