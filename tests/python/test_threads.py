@@ -1,8 +1,5 @@
-"""Cameras used from several threads: waits that let other threads run and end when the
-stream does, frames forgotten without a release, and a closed camera left alone.
-
-A wait that held the interpreter lock would freeze the whole test run, so the scenarios
-that could hang run in a child process with a time-out."""
+"""A camera used from several threads. Scenarios that a wait holding the interpreter lock
+would hang run in a child process with a time-out."""
 import gc
 import textwrap
 import threading
@@ -34,9 +31,14 @@ def child(body, **kwargs):
     return result
 
 
-@pytest.mark.parametrize("call", ["stop()", "close()", "start(z.TOFOutput.DEPTH)",
-                                  "open(z.TOFConnect.CSI)"])
-def test_lifecycle_call_wakes_a_waiting_request(call):
+@pytest.mark.parametrize("call, after, printed", [
+    ("stop()", "camera.requestFrame(-1), camera.requestFrame(32767)", "None None"),
+    # Closed: nothing reaches a closed descriptor, so nothing is printed either.
+    ("close()", "camera.requestFrame(-1), int(camera.start(z.TOFOutput.DEPTH)), "
+     "int(camera.setControl(z.TOFControl.RANGE, 4000)), int(camera.close())", "None -1 -1 -1"),
+    ("start(z.TOFOutput.DEPTH)", "", ""),
+    ("open(z.TOFConnect.CSI)", "", "")])
+def test_lifecycle_call_wakes_a_waiting_request(call, after, printed):
     result = child("""
         thread, result = in_thread(lambda: camera.requestFrame(-1))
         time.sleep(0.3)
@@ -45,8 +47,9 @@ def test_lifecycle_call_wakes_a_waiting_request(call):
         camera.%s
         thread.join(10)
         print(result[0][0], result[0][1] - called < 1.0)
-    """ % call)
-    assert result.stdout == "None True\n"
+        print(%s)
+    """ % (call, after))
+    assert (result.stdout, result.stderr) == ("None True\n%s\n" % printed, "")
 
 
 def test_release_from_another_thread_ends_a_wait_for_the_last_frame():
@@ -59,42 +62,16 @@ def test_release_from_another_thread_ends_a_wait_for_the_last_frame():
     assert result.stdout == "DepthData True\n"
 
 
-@pytest.mark.parametrize("end", ["stop", "close"])
-def test_request_after_the_stream_ended_returns_at_once(end):
-    result = child("""
-        camera.%s()
-        print(camera.requestFrame(-1), camera.requestFrame(32767))
-    """ % end)
-    assert result.stdout == "None None\n"
-
-
-def test_closed_camera_answers_minus_one_and_prints_nothing():
-    result = child("""
-        assert camera.close() == OK
-        print(int(camera.start(z.TOFOutput.DEPTH)), int(camera.setControl(z.TOFControl.RANGE, 4000)),
-              camera.getControl(z.TOFControl.RANGE), int(camera.close()))
-    """)
-    assert (result.stdout, result.stderr) == ("-1 -1 0 -1\n", "")
-
-
 @pytest.mark.parametrize("timeout", [-1, 32767])
-def test_ctrl_c_interrupts_a_wait_while_other_threads_use_the_camera(timeout):
+def test_ctrl_c_interrupts_a_wait_while_another_thread_waits(timeout):
     script = CHILD + textwrap.dedent("""
         waiter, result = in_thread(lambda: camera.requestFrame(-1))
-        busy = threading.Event()
-        def poll_controls():
-            while not busy.is_set():
-                camera.getControl(z.TOFControl.RANGE)
-        controls = threading.Thread(target=poll_controls)
-        controls.start()
         print("waiting", flush=True)
         try:
             camera.requestFrame(%d)
         except KeyboardInterrupt:
-            busy.set()
             camera.stop()
             waiter.join()
-            controls.join()
             print("interrupted", result[0][0], flush=True)
     """ % timeout)
     status, out, err = interrupt_python(script)
@@ -128,7 +105,7 @@ def test_other_thread_runs_steadily_while_a_request_waits(zelvo, sim, cameras):
         assert camera.releaseFrame(frame) == zelvo.TOFErrorCode.ZelvoSuccess
     state["done"] = True
     spinner.join()
-    assert state["spins"] > 100
+    assert state["spins"] > 100  # it ran while the request waited
     # Held up by the wait, the spinning thread would stand still for a whole wait.
     assert state["longest"] < min(waits) / 2
 
