@@ -146,10 +146,12 @@ int ZelvoTOFCamera::start(FrameType type) {
     }
 
     stopped.store(false);
+    frameStore->beginStream();
     try {
         thread = std::thread(&ZelvoTOFCamera::captureThread, this);
     } catch (const std::system_error&) {
         stopped.store(true);
+        frameStore->endStream();
         device->stop();
         sensor->stop();
         return ZelvoSystemError;
@@ -181,6 +183,8 @@ int ZelvoTOFCamera::setOutputType(FrameType type) {
 
 int ZelvoTOFCamera::stop() {
     stopped.store(true);
+    // Requests waiting in other threads return now instead of after the last read.
+    if (frameStore) frameStore->endStream();
     // Without a running thread this throws std::system_error (invalid argument).
     thread.join();
     if (device) device->stop();
@@ -191,7 +195,17 @@ int ZelvoTOFCamera::close() {
     if (!sensor) return ZelvoUnkownError;
     if (!stopped.load()) stop();
     if (device) device->close();
-    return sensor->close();
+    const int result = sensor->close();
+    // A closed camera answers as one never opened: with no components left, no later
+    // call can reach a descriptor that close gave back. The frame store stays, so
+    // frames still ready or borrowed remain readable and can be released.
+    device.reset();
+    sensor.reset();
+    return result;
+}
+
+void ZelvoTOFCamera::wakeRequests() {
+    if (frameStore) frameStore->wakeRequests();
 }
 
 CameraInfo ZelvoTOFCamera::getCameraInfo() const { return info; }

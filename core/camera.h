@@ -38,12 +38,17 @@ public:
     int open(Connection connect, int index);
     int openWithFile(const char* path, int index);
     int openPostHandle();
+    // Stops a running stream, closes device and sensor and then lets go of both: until
+    // the next open, every operation answers as on a camera never opened.
     int close();
     int start(FrameType type);
     int stop();
     int setOutputType(FrameType type);
     CameraInfo getCameraInfo() const;
 
+    // Waits only while a stream runs; otherwise returns the oldest frame still ready,
+    // or null, at once. A wait in progress ends when another thread stops or closes
+    // the camera, or calls wakeRequests.
     ZelvoFrameBuffer* requestFrame(short timeout);
     int releaseFrame(ZelvoFrameBuffer* frame);
     void captureThread();
@@ -57,6 +62,12 @@ public:
     int getControlExt(CameraCtrl ctrl, const char** value);
     bool getPhaseImage(uint8_t* raw, float* depth, float* amplitude, float* confidence);
     bool getRawImages(uint8_t* raw, int16_t* out);
+
+    // Ends every requestFrame waiting right now in another thread (each returns the
+    // oldest ready frame, or null); the stream goes on. A caller that is about to
+    // start or open the camera uses it to get other threads out of the frame store
+    // first: start replaces the store, so no request may be inside it then.
+    void wakeRequests();
 
     // True while a capture thread runs.
     bool isStreaming() const { return !stopped.load(); }

@@ -39,21 +39,40 @@ LinkNode* FrameStore::takeBackOldest(std::chrono::milliseconds wait) {
 LinkNode* FrameStore::request(short timeoutMs) {
     {
         std::unique_lock<std::mutex> lock(mutex);
-        const auto ready = [this] { return readyCount > 0; };
-        bool got = true;
+        const uint64_t wakeCallsBefore = wakeCalls;
+        const auto over = [&] {
+            return readyCount > 0 || !streaming || wakeCalls != wakeCallsBefore;
+        };
         ++waitingCount;
         if (timeoutMs < 0) {
-            readyCond.wait(lock, ready);
+            readyCond.wait(lock, over);
         } else {
             const auto deadline =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            got = readyCond.wait_until(lock, deadline, ready);
+            readyCond.wait_until(lock, deadline, over);
         }
         --waitingCount;
-        if (!got) return nullptr;
+        if (readyCount == 0) return nullptr;
         --readyCount;
     }
     return pool->popReady(LinkNode::Place::Borrowed);
+}
+
+void FrameStore::beginStream() {
+    std::lock_guard<std::mutex> lock(mutex);
+    streaming = true;
+}
+
+void FrameStore::endStream() {
+    std::lock_guard<std::mutex> lock(mutex);
+    streaming = false;
+    readyCond.notify_all();
+}
+
+void FrameStore::wakeRequests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++wakeCalls;
+    readyCond.notify_all();
 }
 
 int FrameStore::waitingRequests() const {

@@ -5,6 +5,9 @@
 // Two locks, never held together: the pool's mutex guards the lists, the store's
 // mutex guards the counter. A frame is queued before it is counted and uncounted
 // before it is popped, so a positive count always has a frame behind it.
+//
+// Requests wait only while the stream runs: a store whose stream has not begun or
+// has ended hands out what is still ready and never waits for more.
 #pragma once
 
 #include <chrono>
@@ -45,9 +48,18 @@ public:
     // holding all buffers but one could wait forever for the last, which the
     // capture thread keeps recycling before the caller wakes.
     LinkNode* takeBackOldest(std::chrono::milliseconds wait);
-    // Caller: the oldest ready frame, now borrowed. A negative time-out waits without
-    // limit, 0 does not wait. Null on time-out.
+    // Caller: the oldest ready frame, now borrowed. While the stream runs, a negative
+    // time-out waits without limit and 0 does not wait; otherwise nothing waits. A wait
+    // also ends when the stream ends or wakeRequests is called. Null when no frame is
+    // ready at the end.
     LinkNode* request(short timeoutMs);
+    // The capture thread is about to fill frames: requests may wait for them.
+    void beginStream();
+    // No more frames will come: waiting requests return, later ones do not wait.
+    void endStream();
+    // Every request waiting right now returns (with the oldest ready frame, or null);
+    // the stream goes on, and later requests wait as usual.
+    void wakeRequests();
     // Frames a request could take at once.
     int readyFrames() const;
     // Requests waiting for a frame right now.
@@ -61,6 +73,8 @@ private:
     std::condition_variable readyCond;
     int readyCount = 0;
     int waitingCount = 0;  // requests inside their wait
+    bool streaming = false;
+    uint64_t wakeCalls = 0;  // wakeRequests so far; a wait ends when it changes
 };
 
 }  // namespace Zelvo

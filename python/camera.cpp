@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "python/frame_ledger.h"
 #include "python/frame_view.h"
@@ -24,7 +25,9 @@ TofErrorCode code(int result) {
 }  // namespace
 
 PythonCamera::PythonCamera()
-    : camera(std::make_unique<ZelvoTOFCamera>()), ledger(std::make_shared<FrameLedger>()) {}
+    : camera(std::make_unique<ZelvoTOFCamera>()),
+      ledger(std::make_shared<FrameLedger>(
+          [core = camera.get()](ZelvoFrameBuffer* buffer) { return core->releaseFrame(buffer); })) {}
 
 PythonCamera::~PythonCamera() {
     // Frames must not read buffers that are about to be freed.
@@ -33,61 +36,102 @@ PythonCamera::~PythonCamera() {
     camera.reset();
 }
 
+template <typename Call>
+TofErrorCode PythonCamera::lifecycle(Call call) {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> serial(calls);
+    RequestGate::Barrier barrier(gate, [this] { camera->wakeRequests(); });
+    return code(call());
+}
+
+template <typename Call>
+auto PythonCamera::serialised(Call call) const {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> serial(calls);
+    return call();
+}
+
 TofErrorCode PythonCamera::open(Connection mode, int index) {
-    return code(camera->open(mode, index));
+    return lifecycle([&] { return camera->open(mode, index); });
 }
 
 TofErrorCode PythonCamera::openWithFile(const char* path, int index) {
-    return code(camera->openWithFile(path, index));
+    return lifecycle([&] { return camera->openWithFile(path, index); });
 }
 
 TofErrorCode PythonCamera::close() {
-    return code(camera->close());
+    return lifecycle([&] { return camera->close(); });
 }
 
 TofErrorCode PythonCamera::start(FrameType type) {
-    const uint64_t before = camera->bufferGeneration();
-    const int result = camera->start(type);
-    // A new frame store freed the buffers of the previous stream.
-    if (camera->bufferGeneration() != before)
-        ledger->replaceBuffers();
-    return code(result);
+    return lifecycle([&] {
+        // A new frame store frees the buffers of the previous stream, which frames
+        // read with the interpreter lock held: the store and the ledger change
+        // under it, together.
+        py::gil_scoped_acquire locked;
+        const uint64_t before = camera->bufferGeneration();
+        const int result = camera->start(type);
+        if (camera->bufferGeneration() != before)
+            ledger->replaceBuffers();
+        return result;
+    });
 }
 
 TofErrorCode PythonCamera::stop() {
-    return code(camera->stop());
+    return lifecycle([&] { return camera->stop(); });
 }
 
 TofErrorCode PythonCamera::setControl(CameraCtrl ctrl, int value) {
-    return code(camera->setControl(ctrl, value));
+    return code(serialised([&] { return camera->setControl(ctrl, value); }));
 }
 
 int PythonCamera::getControl(CameraCtrl ctrl) {
-    int value = 0;
-    camera->getControl(ctrl, &value);
-    return value;
+    return serialised([&] {
+        int value = 0;
+        camera->getControl(ctrl, &value);
+        return value;
+    });
 }
 
 CameraInfo PythonCamera::getCameraInfo() const {
-    return camera->getCameraInfo();
+    return serialised([&] { return camera->getCameraInfo(); });
 }
 
-ZelvoFrameBuffer* PythonCamera::waitForFrame(short timeout) {
-    // Short waits need no slicing; a camera that never started has no frames to
-    // wait for, and the core answers at once.
-    if ((timeout >= 0 && timeout <= kWaitSliceMs) || !camera->frameStore)
-        return camera->requestFrame(timeout);
-
+std::shared_ptr<FrameView> PythonCamera::requestFrame(short timeout) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    std::optional<uint64_t> pass;
+    // The core's wait runs in short slices without the interpreter lock, which is
+    // taken back between slices to look for a pending signal (Ctrl-C).
     for (;;) {
         short slice = kWaitSliceMs;
         if (timeout >= 0) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             slice = static_cast<short>(std::clamp<long long>(left.count(), 0, kWaitSliceMs));
         }
-        if (ZelvoFrameBuffer* frame = camera->requestFrame(slice))
-            return frame;
+        {
+            RequestGate::Entry entry;
+            ZelvoFrameBuffer* buffer = nullptr;
+            {
+                py::gil_scoped_release unlocked;
+                if (!pass)
+                    pass = gate.arrive(std::chrono::milliseconds(slice));
+                if (pass) {
+                    entry = gate.enter(*pass);
+                    if (!entry)
+                        return nullptr;  // another thread's lifecycle call ended the wait
+                    buffer = camera->requestFrame(slice);
+                }
+            }
+            // Still inside the gate: no start can free the buffer before the ledger
+            // knows it is lent.
+            if (buffer)
+                return ledger->lend(buffer);
+            // Not streaming: the core answered at once, and no frame will come.
+            if (pass && !camera->isStreaming())
+                return nullptr;
+        }
+        // Outside the gate, since a signal handler may call stop or close.
         if (PyErr_CheckSignals() != 0)
             throw py::error_already_set();
         if (timeout >= 0 && slice == 0)
@@ -95,14 +139,10 @@ ZelvoFrameBuffer* PythonCamera::waitForFrame(short timeout) {
     }
 }
 
-std::shared_ptr<FrameView> PythonCamera::requestFrame(short timeout) {
-    ZelvoFrameBuffer* buffer = waitForFrame(timeout);
-    if (!buffer)
-        return nullptr;
-    return ledger->lend(buffer);
-}
-
 TofErrorCode PythonCamera::releaseFrame(FrameView* frame) {
+    // With the interpreter lock held, like every change of the frame store (start),
+    // but outside the serialised calls: a thread waiting for a frame may need this
+    // release to get one.
     if (!frame)
         return code(camera->releaseFrame(nullptr));
     // A frame released before, from an earlier stream or from another camera
@@ -111,10 +151,7 @@ TofErrorCode PythonCamera::releaseFrame(FrameView* frame) {
     ZelvoFrameBuffer* buffer = frame->lentBy(*ledger);
     if (!buffer)
         return ZelvoUnkownError;
-    const int result = camera->releaseFrame(buffer);
-    if (result == ZelvoSuccess)
-        ledger->giveBack(buffer);
-    return code(result);
+    return code(ledger->giveBack(buffer));
 }
 
 void registerCamera(py::module_& module) {

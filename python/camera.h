@@ -1,14 +1,23 @@
 // ZelvoCamera: one camera facade per Python object, plus what Python needs
 // beyond the facade's calls: frame validity, an interruptible wait, and a
 // stream that ends with the object.
+//
+// Threads: requestFrame waits without the interpreter lock, so the program's
+// other threads run meanwhile, and releaseFrame may run while another thread
+// waits. Lifecycle and control calls from several threads run one at a time;
+// stop, close, start and open first end a wait in progress (it returns None).
+// The lock serialising them is taken with the interpreter lock released, so a
+// thread holding the interpreter lock never waits for it.
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include <pybind11/pybind11.h>
 
 #include "core/camera.h"
 #include "core/types.h"
+#include "python/request_gate.h"
 
 namespace ZelvoPython {
 
@@ -38,12 +47,18 @@ public:
     Zelvo::TofErrorCode releaseFrame(FrameView* frame);
 
 private:
-    // Waits for the core's next frame in short slices, so that a pending
-    // signal (Ctrl-C) is noticed; the interpreter lock stays held.
-    Zelvo::ZelvoFrameBuffer* waitForFrame(short timeout);
+    // Runs a lifecycle call: serialised with the other calls, and with no request
+    // inside the camera.
+    template <typename Call>
+    Zelvo::TofErrorCode lifecycle(Call call);
+    // Runs a control or query call, serialised with the lifecycle calls.
+    template <typename Call>
+    auto serialised(Call call) const;
 
     std::unique_ptr<Zelvo::ZelvoTOFCamera> camera;
     std::shared_ptr<FrameLedger> ledger;
+    mutable std::mutex calls;  // serialises lifecycle and control calls
+    RequestGate gate;
 };
 
 void registerCamera(pybind11::module_& module);

@@ -28,9 +28,18 @@ std::shared_ptr<FrameView> FrameLedger::lend(ZelvoFrameBuffer* buffer) {
     return view;
 }
 
-void FrameLedger::giveBack(const ZelvoFrameBuffer* buffer) {
-    if (Loan* loan = find(buffer))
-        loan->lent = false;
+int FrameLedger::giveBack(ZelvoFrameBuffer* buffer) {
+    const int result = returnToPool(buffer);
+    if (result == 0) {
+        if (Loan* loan = find(buffer))
+            loan->lent = false;
+    }
+    return result;
+}
+
+void FrameLedger::forget(ZelvoFrameBuffer* buffer, uint64_t stream) {
+    if (isLent(buffer, stream))
+        giveBack(buffer);
 }
 
 void FrameLedger::replaceBuffers() {

@@ -5,10 +5,14 @@
 // release, and the next start (or the camera's end) frees it. A Python frame
 // object can outlive all of that, so it never touches its buffer without asking
 // the ledger first. The ledger lives as long as the camera; frames hold it
-// weakly, so a frame whose camera is gone finds no ledger.
+// weakly, so a frame whose camera is gone finds no ledger. A frame collected
+// while it still borrows its buffer gives the buffer back through the ledger.
+//
+// Used with the interpreter lock held only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,11 +24,19 @@ class FrameView;
 
 class FrameLedger : public std::enable_shared_from_this<FrameLedger> {
 public:
+    // Gives a borrowed buffer back to the camera's pool, with the pool's result.
+    using ReturnToPool = std::function<int(Zelvo::ZelvoFrameBuffer*)>;
+
+    explicit FrameLedger(ReturnToPool returnToPool) : returnToPool(std::move(returnToPool)) {}
+
     // Records that requestFrame handed out the buffer and returns the frame
     // object standing for it: the existing one while Python still holds it.
     std::shared_ptr<FrameView> lend(Zelvo::ZelvoFrameBuffer* buffer);
-    // The buffer went back to the pool.
-    void giveBack(const Zelvo::ZelvoFrameBuffer* buffer);
+    // Gives a buffer lent in the current stream back to the pool; the pool's result.
+    int giveBack(Zelvo::ZelvoFrameBuffer* buffer);
+    // The frame object lent in `stream` is collected: a buffer it still borrows
+    // goes back to the pool, as releaseFrame would give it.
+    void forget(Zelvo::ZelvoFrameBuffer* buffer, uint64_t stream);
     // The camera replaced its frame store: every buffer lent so far is freed.
     void replaceBuffers();
 
@@ -42,6 +54,8 @@ private:
     };
 
     Loan* find(const Zelvo::ZelvoFrameBuffer* buffer);
+
+    ReturnToPool returnToPool;
 
     // One entry per buffer of the current stream that was ever lent (the pool
     // holds three), so the list stays tiny.

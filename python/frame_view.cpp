@@ -21,6 +21,12 @@ FrameView::FrameView(std::weak_ptr<FrameLedger> ledger, ZelvoFrameBuffer* buffer
                      uint64_t stream)
     : ledger(std::move(ledger)), frame(buffer), stream(stream) {}
 
+FrameView::~FrameView() {
+    // A program that forgets a release loses this frame, never the stream.
+    if (auto owner = ledger.lock())
+        owner->forget(frame, stream);
+}
+
 ZelvoFrameBuffer& FrameView::buffer() const {
     auto owner = ledger.lock();
     if (!owner)

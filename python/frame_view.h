@@ -20,7 +20,8 @@ public:
 
     FrameView(std::weak_ptr<FrameLedger> ledger, Zelvo::ZelvoFrameBuffer* buffer,
               uint64_t stream);
-    virtual ~FrameView() = default;
+    // A frame collected while still borrowed gives its buffer back.
+    virtual ~FrameView();
 
     FrameView(const FrameView&) = delete;
     FrameView& operator=(const FrameView&) = delete;

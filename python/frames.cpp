@@ -26,7 +26,7 @@ void registerFrames(py::module_& module) {
     py::class_<RawFrameView, FrameView, std::shared_ptr<RawFrameView>>(module, "RawData")
         .def("getRawData",
              [](const RawFrameView& frame) {
-                 return copyPlane<int16_t>(frame.buffer(), RAW, RAW);
+                 return copyPlane<int16_t>(frame, RAW, RAW);
              },
              "Get raw data from the frame")
         .def("getFrameFormat",
@@ -37,17 +37,17 @@ void registerFrames(py::module_& module) {
     py::class_<DepthFrameView, FrameView, std::shared_ptr<DepthFrameView>>(module, "DepthData")
         .def("getDepthData",
              [](const DepthFrameView& frame) {
-                 return copyPlane<float>(frame.buffer(), DEPTH, DEPTH);
+                 return copyPlane<float>(frame, DEPTH, DEPTH);
              },
              "Get depth data from the frame")
         .def("getConfidenceData",
              [](const DepthFrameView& frame) {
-                 return copyPlane<float>(frame.buffer(), CONFIDENCE, DEPTH);
+                 return copyPlane<float>(frame, CONFIDENCE, DEPTH);
              },
              "Get confidence data from the frame")
         .def("getAmplitudeData",
              [](const DepthFrameView& frame) {
-                 return copyPlane<float>(frame.buffer(), AMPLITUDE, DEPTH);
+                 return copyPlane<float>(frame, AMPLITUDE, DEPTH);
              },
              "Get amplitude data from the frame")
         .def("getFrameFormat",

@@ -5,19 +5,19 @@
 
 #include <pybind11/numpy.h>
 
+#include "python/frame_view.h"
+
 namespace py = pybind11;
 
 namespace ZelvoPython {
 
 using Zelvo::FrameDataFormat;
 using Zelvo::FrameType;
-using Zelvo::ZelvoFrameBuffer;
 
 template <typename T>
-PlaneArray<T> copyPlane(ZelvoFrameBuffer& buffer, FrameType plane, FrameType shape) {
-    const void* data = buffer.getData(plane);
+PlaneArray<T> copyPlane(const FrameView& frame, FrameType plane, FrameType shape) {
     FrameDataFormat format{};
-    buffer.getFormat(shape, format);
+    frame.buffer().getFormat(shape, format);
     const py::ssize_t height = format.height;
     const py::ssize_t width = format.width;
     const py::ssize_t count = height * width;
@@ -25,6 +25,10 @@ PlaneArray<T> copyPlane(ZelvoFrameBuffer& buffer, FrameType plane, FrameType sha
     // The first array made here imports numpy; a failed import propagates.
     py::array_t<T> array(count);
     if (count > 0) {
+        // Making the array may run Python code (a collection, the numpy import) and
+        // so let another thread release the frame or start a new stream: the frame
+        // is asked again, and nothing runs between that and the copy.
+        const void* data = frame.buffer().getData(plane);
         if (!data)
             throw std::runtime_error("frame has no such plane");
         std::memcpy(array.mutable_data(), data, static_cast<size_t>(count) * sizeof(T));
@@ -34,7 +38,7 @@ PlaneArray<T> copyPlane(ZelvoFrameBuffer& buffer, FrameType plane, FrameType sha
     return PlaneArray<T>{std::move(array)};
 }
 
-template PlaneArray<int16_t> copyPlane(ZelvoFrameBuffer&, FrameType, FrameType);
-template PlaneArray<float> copyPlane(ZelvoFrameBuffer&, FrameType, FrameType);
+template PlaneArray<int16_t> copyPlane(const FrameView&, FrameType, FrameType);
+template PlaneArray<float> copyPlane(const FrameView&, FrameType, FrameType);
 
 }  // namespace ZelvoPython

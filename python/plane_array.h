@@ -9,10 +9,11 @@
 
 #include <pybind11/pybind11.h>
 
-#include "core/frame_buffer.h"
 #include "core/types.h"
 
 namespace ZelvoPython {
+
+class FrameView;
 
 // A freshly copied plane of element type T, returned to Python as its array.
 template <typename T>
@@ -20,14 +21,14 @@ struct PlaneArray {
     pybind11::object array;
 };
 
-// Copies the plane selected by `plane`, shaped by the format of `shape`.
+// Copies the frame's plane selected by `plane`, shaped by the format of `shape`.
+// Throws RuntimeError when the frame may no longer be read.
 template <typename T>
-PlaneArray<T> copyPlane(Zelvo::ZelvoFrameBuffer& buffer, Zelvo::FrameType plane,
-                        Zelvo::FrameType shape);
+PlaneArray<T> copyPlane(const FrameView& frame, Zelvo::FrameType plane, Zelvo::FrameType shape);
 
-extern template PlaneArray<int16_t> copyPlane(Zelvo::ZelvoFrameBuffer&, Zelvo::FrameType,
+extern template PlaneArray<int16_t> copyPlane(const FrameView&, Zelvo::FrameType,
                                               Zelvo::FrameType);
-extern template PlaneArray<float> copyPlane(Zelvo::ZelvoFrameBuffer&, Zelvo::FrameType,
+extern template PlaneArray<float> copyPlane(const FrameView&, Zelvo::FrameType,
                                             Zelvo::FrameType);
 
 template <typename T>

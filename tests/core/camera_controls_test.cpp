@@ -142,10 +142,12 @@ TEST_F(OpenedCamera, ProcessingEntryPointsForwardToTheDevice) {
 }
 
 // Nothing of a camera that was never opened is dereferenced; every operation reports
-// failure (stop keeps its join error, tested with the lifecycle).
-TEST(NeverOpenedCamera, EveryOperationFails) {
-    CameraRig rig;
+// failure (stop keeps its join error, tested with the lifecycle). A closed camera
+// answers the same, touches no component and prints nothing.
+void expectEveryOperationFails(CameraRig& rig) {
     ZelvoTOFCamera& camera = *rig.camera;
+    const size_t mark = rig.log().mark();
+    ::testing::internal::CaptureStderr();
     int value = 123;
     const char* text = nullptr;
     float plane[4] = {};
@@ -175,7 +177,23 @@ TEST(NeverOpenedCamera, EveryOperationFails) {
     EXPECT_FALSE(camera.getRawImages(bytes, samples));
     camera.adjustFrameRate();
     EXPECT_FALSE(camera.isStreaming());
-    EXPECT_TRUE(rig.log().entries().empty());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(rig.log().since(mark).empty());
+}
+
+TEST(NeverOpenedCamera, EveryOperationFailsAlsoAfterClose) {
+    CameraRig never;
+    expectEveryOperationFails(never);
+    for (bool streamed : {false, true}) {
+        SCOPED_TRACE(streamed ? "closed while streaming" : "closed");
+        CameraRig closed;
+        ASSERT_EQ(closed.camera->open(USB, 0), ZelvoSuccess);
+        ASSERT_EQ(streamed ? closed.camera->start(RAW) : 0, ZelvoSuccess);
+        ASSERT_EQ(closed.camera->close(), ZelvoSuccess);
+        while (closed.camera->requestFrame(0)) {
+        }  // frames still ready come out; then none is left
+        expectEveryOperationFails(closed);
+    }
 }
 
 // A camera whose open failed in the sensor has a sensor but no device.
@@ -191,7 +209,7 @@ TEST(NeverOpenedCamera, FailedOpenLeavesNothingUsable) {
     // Closing releases what the sensor may hold.
     const size_t mark = rig.log().mark();
     EXPECT_EQ(rig.camera->close(), ZelvoSuccess);
-    EXPECT_EQ(rig.log().since(mark), (Calls{"sensor.close"}));
+    EXPECT_EQ(rig.log().since(mark), (Calls{"sensor.close", "sensor.destroyed"}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -9,13 +11,17 @@
 #include "core/frame_store.h"
 #include "core/host_selection.h"
 #include "tests/support/camera_rig.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvo {
 namespace {
 
 using testing::call;
 using testing::CameraRig;
+using testing::eventually;
 using Calls = std::vector<std::string>;
+
+constexpr short kLongWaitMs = 10000;
 
 TEST(CameraOpen, CsiBuildsTransportOnTheVideoNodeWithTheBoardAndHost) {
     CameraRig rig("Raspberry Pi 5 Model B Rev 1.0");
@@ -169,7 +175,11 @@ TEST(CameraLifecycle, CallOrderOfStartStopAndClose) {
     rig.sensor().script.closeResult = 9;
     rig.device().script.closeResult = -1;  // not the result of close
     EXPECT_EQ(rig.camera->close(), 9);
-    EXPECT_EQ(rig.log().since(mark), (Calls{"device.close", "sensor.close"}));
+    // Closed components are let go of: nothing can reach their descriptors any more.
+    EXPECT_EQ(rig.log().since(mark),
+              (Calls{"device.close", "sensor.close", "device.destroyed", "sensor.destroyed"}));
+    EXPECT_EQ(rig.camera->sensor, nullptr);
+    EXPECT_EQ(rig.camera->device, nullptr);
 }
 
 TEST(CameraLifecycle, StopReturnsTheSensorResult) {
@@ -191,8 +201,30 @@ TEST(CameraLifecycle, CloseWhileStreamingStopsFirst) {
     EXPECT_EQ(rig.camera->close(), ZelvoSuccess);
     EXPECT_FALSE(rig.camera->isStreaming());
     EXPECT_FALSE(rig.camera->thread.joinable());
-    EXPECT_EQ(rig.log().since(mark),
-              (Calls{"device.stop", "sensor.stop", "device.close", "sensor.close"}));
+    EXPECT_EQ(rig.log().since(mark), (Calls{"device.stop", "sensor.stop", "device.close",
+                                            "sensor.close", "device.destroyed",
+                                            "sensor.destroyed"}));
+}
+
+// All three buffers are borrowed, so no frame can come: only the other thread's stop
+// or close ends the wait, and later requests return at once.
+TEST(CameraLifecycle, StopOrCloseFromAnotherThreadEndsAWaitingRequest) {
+    for (auto end : {&ZelvoTOFCamera::stop, &ZelvoTOFCamera::close}) {
+        SCOPED_TRACE(end == &ZelvoTOFCamera::stop ? "stop" : "close");
+        CameraRig rig;
+        ZelvoTOFCamera& camera = *rig.camera;
+        ASSERT_EQ(camera.open(CSI, 0), ZelvoSuccess);
+        rig.sensor().setReadDelay(std::chrono::milliseconds(1));
+        ASSERT_EQ(camera.start(DEPTH), ZelvoSuccess);
+        for (int i = 0; i < 3; ++i) ASSERT_NE(camera.requestFrame(kLongWaitMs), nullptr);
+        auto waiting = std::async(std::launch::async, [&] { return camera.requestFrame(-1); });
+        ASSERT_TRUE(eventually([&] { return camera.frameStore->waitingRequests() == 1; }));
+        EXPECT_EQ((camera.*end)(), ZelvoSuccess);
+        ASSERT_EQ(waiting.wait_for(std::chrono::milliseconds(kLongWaitMs)),
+                  std::future_status::ready);
+        EXPECT_EQ(waiting.get(), nullptr);
+        EXPECT_EQ(camera.requestFrame(-1), nullptr);
+    }
 }
 
 TEST(CameraLifecycle, StartFailuresReturnTheirCodeAndLeaveTheSensorStopped) {

@@ -1,9 +1,11 @@
 // A request that waits gets the frame it waits for, even when the capture thread
-// has no free buffer and would otherwise take that frame back at once.
+// has no free buffer and would otherwise take that frame back at once; it waits only
+// while the stream runs, and a wait ends with the stream or a wake-up call.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
+#include <string>
 
 #include "core/frame_store.h"
 #include "tests/support/eventually.h"
@@ -28,8 +30,13 @@ bool awaitWaiting(const FrameStore& store, int count) {
     return testing::eventually([&] { return store.waitingRequests() == count; });
 }
 
+// A store whose stream runs, as the camera's is between start and stop.
+struct StreamingStore : FrameStore {
+    StreamingStore() : FrameStore(rawStream(), FrameLayout{2, 4, 4}) { beginStream(); }
+};
+
 TEST(WaitingRequest, FrameAWaitingRequestNeedsIsNotTakenBack) {
-    FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+    StreamingStore store;
     auto request = std::async(std::launch::async, [&store] {
         return store.request(kGenerousWaitMs);
     });
@@ -44,7 +51,7 @@ TEST(WaitingRequest, FrameAWaitingRequestNeedsIsNotTakenBack) {
 }
 
 TEST(WaitingRequest, SpareFramesBeyondTheWaitingRequestsAreTakenBack) {
-    FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+    StreamingStore store;
     auto request = std::async(std::launch::async, [&store] {
         return store.request(kGenerousWaitMs);
     });
@@ -65,12 +72,45 @@ TEST(WaitingRequest, SpareFramesBeyondTheWaitingRequestsAreTakenBack) {
 }
 
 TEST(WaitingRequest, TimedOutRequestNoLongerCounts) {
-    FrameStore store(rawStream(), FrameLayout{2, 4, 4});
+    StreamingStore store;
     EXPECT_EQ(store.request(1), nullptr);
     EXPECT_EQ(store.waitingRequests(), 0);
     LinkNode* node = store.framePool().takeFree();
     store.publish(node);
     EXPECT_EQ(store.takeBackOldest(milliseconds(0)), node);
+}
+
+// A wake-up call ends the waits in progress and the stream goes on; after the end of
+// the stream, what is ready comes out oldest first and then null, at once.
+TEST(WaitingRequest, WaitEndsWithAWakeUpCallOrTheStream) {
+    for (bool endStream : {false, true}) {
+        for (short timeout : {short{-1}, short{32767}}) {
+            SCOPED_TRACE(std::string(endStream ? "end " : "wake-up ") + std::to_string(timeout));
+            StreamingStore store;
+            const auto request = [&] {
+                return std::async(std::launch::async, [&] { return store.request(timeout); });
+            };
+            auto waiting = request();
+            ASSERT_TRUE(awaitWaiting(store, 1));
+            endStream ? store.endStream() : store.wakeRequests();
+            ASSERT_EQ(waiting.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready);
+            EXPECT_EQ(waiting.get(), nullptr);
+
+            LinkNode* first = store.framePool().takeFree();
+            LinkNode* second = store.framePool().takeFree();
+            store.publish(first);
+            store.publish(second);
+            EXPECT_EQ(store.request(timeout), first);
+            EXPECT_EQ(store.request(timeout), second);
+            auto third = request();
+            if (!endStream) {
+                ASSERT_TRUE(awaitWaiting(store, 1));
+                store.publish(store.framePool().takeFree());
+            }
+            ASSERT_EQ(third.wait_for(milliseconds(kGenerousWaitMs)), std::future_status::ready);
+            EXPECT_EQ(third.get() != nullptr, !endStream);
+        }
+    }
 }
 
 }  // namespace

@@ -8,8 +8,11 @@ camera runs on the simulated board: a test picks the board's settings with
 import gc
 import os
 import pathlib
+import select
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -97,11 +100,34 @@ def request(camera, timeout=FRAME_TIMEOUT_MS):
     return frame
 
 
-def run_python(code, env_extra=None, **kwargs):
-    """Runs code in a fresh /usr/bin/python3 (or the current interpreter) that finds the module."""
+def _child_env(env_extra=None):
     env = dict(os.environ)
     env["PYTHONPATH"] = MODULE_DIR + os.pathsep + env.get("PYTHONPATH", "")
     env.setdefault("ZELVO_SIM", DEFAULT_SIM)
     env.update(env_extra or {})
-    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
-                          text=True, timeout=SUBPROCESS_TIMEOUT_S, **kwargs)
+    return env
+
+
+def run_python(code, env_extra=None, **kwargs):
+    """Runs code in a fresh /usr/bin/python3 (or the current interpreter) that finds the module."""
+    return subprocess.run([sys.executable, "-c", code], env=_child_env(env_extra),
+                          capture_output=True, text=True, timeout=SUBPROCESS_TIMEOUT_S, **kwargs)
+
+
+def interrupt_python(code):
+    """Runs code like run_python and presses Ctrl-C once it has printed "waiting" and
+    has had a moment to start waiting. Returns (exit status, standard output, error)."""
+    child = subprocess.Popen([sys.executable, "-c", code], env=_child_env(), text=True,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        # A child stuck before it prints must not hold up the suite.
+        ready, _, _ = select.select([child.stdout], [], [], SUBPROCESS_TIMEOUT_S)
+        assert ready and child.stdout.readline() == "waiting\n"
+        time.sleep(0.3)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=SUBPROCESS_TIMEOUT_S)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    return child.returncode, out, err

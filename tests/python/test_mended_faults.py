@@ -1,15 +1,11 @@
 """Faults the binding guards against: stale frames, a collected streaming camera, Ctrl-C."""
 import gc
 import os
-import signal
-import subprocess
-import sys
 import textwrap
-import time
 
 import pytest
 
-from conftest import FRAME_TIMEOUT_MS, SUBPROCESS_TIMEOUT_S, request, run_python
+from conftest import FRAME_TIMEOUT_MS, interrupt_python, request, run_python
 
 GETTERS = {"RAW": ["getRawData", "getFrameFormat"],
            "DEPTH": ["getDepthData", "getConfidenceData", "getAmplitudeData", "getFrameFormat"]}
@@ -138,23 +134,8 @@ WAITING_CHILD = textwrap.dedent("""
 
 @pytest.mark.parametrize("timeout", [-1, 32767])
 def test_ctrl_c_interrupts_a_waiting_request(timeout):
-    from conftest import MODULE_DIR
-    env = dict(os.environ)
-    env["PYTHONPATH"] = MODULE_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    env.setdefault("ZELVO_SIM", "board=rpi5,scene=room")
-    child = subprocess.Popen([sys.executable, "-c",
-                              WAITING_CHILD.replace("TIMEOUT", str(timeout))],
-                             env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline() == "waiting\n"
-        time.sleep(0.3)
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=SUBPROCESS_TIMEOUT_S)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert child.returncode == 0, err
+    status, out, err = interrupt_python(WAITING_CHILD.replace("TIMEOUT", str(timeout)))
+    assert status == 0, err
     assert out == "interrupted\nstreaming again\n"
 
 
