@@ -102,7 +102,7 @@ int ZelvoTOFCamera::openPostHandle() {
 
     // Four phase images of 240 x 180 make one depth frame.
     const bool hqvga = info.width == 240 && info.height == 180;
-    std::unique_ptr<ZelvoDevice> next = hqvga ? factory->createHQVGADevice(platform, *host)
+    std::unique_ptr<ZelvoDevice> next = hqvga ? factory->createHQVGADevice(platform, info.connect, *host)
                                               : factory->createVGADevice(platform, *host);
     if (!next) return ZelvoUnkownError;
     if (hqvga) sensor->framesPerRequest = 4;

@@ -19,7 +19,10 @@ public:
                                                             Platform platform, Host& host) = 0;
     virtual std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char* configPath, int index,
                                                             Host& host) = 0;
-    virtual std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Host& host) = 0;
+    // transport: how the sensor's frames arrive (the sample packing depends on it).
+    virtual std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform,
+                                                           Connection transport,
+                                                           Host& host) = 0;
     virtual std::unique_ptr<ZelvoDevice> createVGADevice(Platform platform, Host& host) = 0;
 };
 

@@ -19,8 +19,9 @@ public:
                                                     Host& host) override {
         return std::make_unique<ZelvoTOFUSBSensor>(configPath, index, host);
     }
-    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Host&) override {
-        return std::make_unique<ZelvoDeviceHQVGA>(platform);
+    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Connection transport,
+                                                   Host&) override {
+        return std::make_unique<ZelvoDeviceHQVGA>(platform, transport);
     }
     std::unique_ptr<ZelvoDevice> createVGADevice(Platform platform, Host& host) override {
         return std::make_unique<ZelvoDeviceVGA>(platform, host);

@@ -8,7 +8,11 @@
 namespace Zelvo {
 namespace {
 
-uint8_t sampleShiftFor(int32_t platform) { return platform == PlatformJetson ? 4 : 0; }
+// Only the Jetson CSI capture path delivers the samples shifted up by 4 bits; a USB kit on
+// the same board delivers them as the sensor made them.
+uint8_t sampleShiftFor(int32_t platform, Connection transport) {
+    return platform == PlatformJetson && transport == CSI ? 4 : 0;
+}
 
 int32_t rangeOf(uint64_t settings) { return static_cast<int32_t>(settings & 0xFFFFFFFFu); }
 
@@ -21,9 +25,9 @@ float frequencyOf(uint64_t settings) {
 
 }  // namespace
 
-ZelvoDeviceHQVGA::ZelvoDeviceHQVGA(int32_t platform)
+ZelvoDeviceHQVGA::ZelvoDeviceHQVGA(int32_t platform, Connection transport)
     : ZelvoDevice(platform),
-      sampleShift(sampleShiftFor(platform)),
+      sampleShift(sampleShiftFor(platform, transport)),
       settings_(packSettings(kLongRange, kLongRangeFrequency)) {}
 
 uint64_t ZelvoDeviceHQVGA::packSettings(int32_t range, float frequency) {

@@ -23,7 +23,8 @@ public:
     static constexpr float kLongRangeFrequency = 37500000.0f;
     static constexpr float kShortRangeFrequency = 75000000.0f;
 
-    explicit ZelvoDeviceHQVGA(int32_t platform);
+    // transport: how the raw frames arrive, which decides the sample shift.
+    explicit ZelvoDeviceHQVGA(int32_t platform, Connection transport = CSI);
 
     // Right shift applied to every raw word before decoding: the Jetson capture path
     // delivers the samples shifted up by 4 bits.

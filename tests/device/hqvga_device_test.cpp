@@ -143,16 +143,26 @@ TEST(HqvgaDevice, MaximumFrameRateIsTheSensorsThirty) {
     EXPECT_EQ(device.getMaxFrameRate(nullptr), 1);
 }
 
-TEST(HqvgaDevice, DefaultFactoryBuildsItForTheGivenBoard) {
+TEST(HqvgaDevice, DefaultFactoryBuildsItForTheGivenBoardAndTransport) {
     std::shared_ptr<Host> host = systemHost();
-    std::unique_ptr<ZelvoDevice> device =
-        defaultComponentFactory()->createHQVGADevice(PlatformJetson, *host);
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(device->getDeviceType(), HQVGA);
-    EXPECT_EQ(device->platform, PlatformJetson);
-    auto* hqvga = dynamic_cast<ZelvoDeviceHQVGA*>(device.get());
-    ASSERT_NE(hqvga, nullptr);
-    EXPECT_EQ(hqvga->sampleShift, 4);
+    // The shift undoes the Jetson CSI capture path only: a USB kit on a Jetson delivers
+    // plain 12-bit samples (with the shift, a 1500 mm wall read 3500 mm over USB).
+    const struct {
+        Platform platform;
+        Connection transport;
+        uint8_t shift;
+    } cases[] = {
+        {PlatformJetson, CSI, 4}, {PlatformJetson, USB, 0}, {PlatformRaspberryPi5, CSI, 0}};
+    for (const auto& c : cases) {
+        std::unique_ptr<ZelvoDevice> device =
+            defaultComponentFactory()->createHQVGADevice(c.platform, c.transport, *host);
+        ASSERT_NE(device, nullptr);
+        EXPECT_EQ(device->getDeviceType(), HQVGA);
+        EXPECT_EQ(device->platform, c.platform);
+        auto* hqvga = dynamic_cast<ZelvoDeviceHQVGA*>(device.get());
+        ASSERT_NE(hqvga, nullptr);
+        EXPECT_EQ(hqvga->sampleShift, c.shift);
+    }
 }
 
 // ---------------------------------------------------------------- decoding and raw images

@@ -39,6 +39,7 @@ std::unique_ptr<ZelvoDevice> TestComponentFactory::makeDevice(const char* name,
 }
 
 std::unique_ptr<ZelvoDevice> TestComponentFactory::createHQVGADevice(Platform platform,
+                                                                     Connection,
                                                                      Host& host) {
     return makeDevice("factory.hqvga", platform, host);
 }

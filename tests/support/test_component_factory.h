@@ -20,7 +20,8 @@ public:
                                                     Host& host) override;
     std::unique_ptr<ZelvoTOFSensor> createUSBSensor(const char* configPath, int index,
                                                     Host& host) override;
-    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Host& host) override;
+    std::unique_ptr<ZelvoDevice> createHQVGADevice(Platform platform, Connection transport,
+                                                   Host& host) override;
     std::unique_ptr<ZelvoDevice> createVGADevice(Platform platform, Host& host) override;
 
     // Scripts given to the next components built.
