@@ -139,8 +139,8 @@ TEST_F(DepthLibrary, DistancesComeBackInEachMode) {
         double noise, tolerance;  // sample noise; depth tolerance in mm
     } cases[] = {
         {"single, two wraps", true, testing::kSingleFrequencyHz, 0, 20, 2480, 1250, 0, 1},
-        {"reference pair", false, kDoubleFrequencyHz[0], kDoubleFrequencyHz[1], 300, 4400, 4500,
-         0, 1},
+        {"reference pair", false, kDoubleFrequencyHz[0], kDoubleFrequencyHz[1], 300, 4400, 4500, 0,
+         1},
         {"reference pair across its wrap, noisy", false, kDoubleFrequencyHz[0],
          kDoubleFrequencyHz[1], 4420, 4580, 4500, 1.0, 3},
         {"pair of 5 to 4", false, 100000000, 80000000, 300, 6900, 7494.8, 0, 1},
@@ -312,13 +312,20 @@ TEST_F(DepthLibrary, MalformedFramesAreRefusedWithZeroedPlanes) {
             builder.writeHeader(raw, index, header);
         };
     };
+    auto secondFrequency = [&](uint32_t hz) -> Damage {
+        return [=](const RawFrameBuilder& builder, std::vector<uint16_t>& raw) {
+            for (int index = 5; index < 9; ++index)
+                field(index, [=](RawHeader& h) { h.frequencyHz = hz; })(builder, raw);
+        };
+    };
     const struct {
         const char* name;
         bool single;
         Damage damage;
     } cases[] = {
         {"magic", true, [](auto&, auto& raw) { raw[0] = 'Y' << 4; }},
-        {"check byte", false, [](auto&, auto& raw) { raw[41 * kWidth * 7 + 20] ^= 0x10; }},
+        {"check byte", false,
+         [](auto&, auto& raw) { raw[rawSubFrameSamples(kWidth, kHeight) * 7 + 20] ^= 0x10; }},
         {"sub-frames swapped", true,
          [](auto& builder, auto& raw) {
              const RawHeader second = builder.header(raw, 1);
@@ -331,17 +338,8 @@ TEST_F(DepthLibrary, MalformedFramesAreRefusedWithZeroedPlanes) {
         {"phase without frequency", true, field(2, [](RawHeader& h) { h.frequencyHz = 0; })},
         {"phases disagree on the frequency", false,
          field(6, [](RawHeader& h) { h.frequencyHz += 1000; })},
-        {"equal frequencies", false,
-         [&](auto& builder, auto& raw) {
-             for (int index = 5; index < 9; ++index)
-                 field(index, [](RawHeader& h) { h.frequencyHz = kDoubleFrequencyHz[0]; })(builder,
-                                                                                           raw);
-         }},
-        {"frequencies in no small ratio", false,
-         [&](auto& builder, auto& raw) {
-             for (int index = 5; index < 9; ++index)
-                 field(index, [](RawHeader& h) { h.frequencyHz = 70710678; })(builder, raw);
-         }},
+        {"equal frequencies", false, secondFrequency(kDoubleFrequencyHz[0])},
+        {"frequencies in no small ratio", false, secondFrequency(70710678)},
         {"a double-frequency frame in single mode", true,
          field(0, [](RawHeader& h) { h.subFrameCount = 10; })},
     };
