@@ -22,15 +22,20 @@ extern "C" {
 
 typedef void* SiSDKHandle;
 
-/* Creates a handle in *handle: true, or false with *handle null. */
+/* Creates a handle in *handle: true, or false with *handle null. Every other call answers
+ * false for a null handle. */
 bool SiSDKCreate(SiSDKHandle* handle);
 /* Sets the output size (width x height pixels; raw sub-frames have height + 1 rows) and
- * drops the calibration and configuration directory of an earlier start. */
+ * drops the calibration and configuration directory of an earlier start; a new
+ * SiSDKStart is needed. false for a width outside 29..65535 (the embedded header needs 29
+ * samples) or a height outside 1..65535. */
 bool SiSDKInit(SiSDKHandle handle, int width, int height);
-/* Calibration bytes, read (and copied) at once: true when they were accepted. Malformed
- * bytes are refused (false) and the handle goes on without calibration. */
+/* Calibration bytes, read (and copied) at once, for the next SiSDKStart: true when they
+ * were accepted. Malformed bytes are refused (false) and the handle goes on without
+ * calibration. */
 bool SiSDKSetCaliData(SiSDKHandle handle, const void* data, uint32_t length);
-/* Directory holding "ConfigAlgorithm.json"; without one, the working directory's. */
+/* Directory holding "ConfigAlgorithm.json", read at the next SiSDKStart; without one (or
+ * with a null or empty text), the working directory's. */
 bool SiSDKSetConfig(SiSDKHandle handle, const char* directory);
 /* Reads the parameters and readies the buffers: true, or false without an SiSDKInit. */
 bool SiSDKStart(SiSDKHandle handle);
@@ -40,7 +45,8 @@ bool SiSDKSetSingleFreq(SiSDKHandle handle, bool single);
 /* One raw frame of the current mode, width x (height + 1) x sub-frames 16-bit samples,
  * into three planes of width x height floats: radial depth in millimetres (0 where the
  * pixel is invalid), amplitude, and confidence (0 where invalid). false, with the planes
- * zeroed, for a frame that does not match the format, the size or the mode. */
+ * zeroed, for a frame that does not match the format, the size or the mode; false, with
+ * the planes untouched, before a successful SiSDKStart. */
 bool SiSDKGetPhaseImage(SiSDKHandle handle, const uint16_t* raw, float* depth, float* amplitude,
                         float* confidence);
 /* Releases *handle and sets it to null; a null *handle (destroyed before, or never
