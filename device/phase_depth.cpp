@@ -7,8 +7,18 @@
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
+#if defined(ZELVO_PHASE_DEPTH_NEON)
+#include <sys/auxv.h>
+#endif
+
+#include "device/phase_depth_neon.h"
 
 namespace Zelvo {
+
+float documentedPhaseAngle(int16_t x, int16_t y) {
+    return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
+}
+
 namespace {
 
 // The angle is computed as atan2(y, x) = sign(y) * (base +/- atan(n / d)) with 0 <= n <= d,
@@ -39,12 +49,8 @@ constexpr double kAngleUncertainty = 0x1p-40;
 constexpr uint32_t kUncertainUlps = 1u << 13;
 constexpr uint32_t kHalfwayBits = 1u << 28;
 
-float documentedAngle(int16_t x, int16_t y) {
-    return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
-}
-
-// Portable form: one pixel at a time in scalar arithmetic, for processors without the x86
-// vector units (32-bit ARM above all, where a double division costs some 30 cycles and
+// Portable form: one pixel at a time in scalar arithmetic, for processors without vector
+// units (32-bit ARM without NEON above all, where a double division costs some 30 cycles and
 // stalls the pipeline). The reduction runs on the integers a = x / 16 and b = y / 16, and
 // the quotient w multiplies by a tabulated reciprocal instead of dividing.
 
@@ -126,7 +132,7 @@ __attribute__((always_inline)) inline void computeOne(int16_t xi, int16_t yi,
     const uint32_t fromHalfway = dropped > kHalfwayBits ? dropped - kHalfwayBits
                                                         : kHalfwayBits - dropped;
     float theta = fromHalfway > kUncertainUlps ? static_cast<float>(angle)
-                                               : documentedAngle(xi, yi);
+                                               : documentedPhaseAngle(xi, yi);
     if (theta < 0.0f) theta += kPhaseFullTurn;
     *depth = (metresPerRadian * theta) * 1000.0f;
 
@@ -214,7 +220,7 @@ inline void finishFour(const int16_t* x, const int16_t* y, __m128i x16, __m128i 
         alignas(16) float lanes[4];
         _mm_store_ps(lanes, theta);
         for (int lane = 0; lane < 4; ++lane) {
-            if (!(decided & (1 << lane))) lanes[lane] = documentedAngle(x[lane], y[lane]);
+            if (!(decided & (1 << lane))) lanes[lane] = documentedPhaseAngle(x[lane], y[lane]);
         }
         theta = _mm_load_ps(lanes);
     }
@@ -320,22 +326,30 @@ ZELVO_AVX2 void computeBlocksAvx2(const int16_t* x, const int16_t* y, size_t blo
 }
 
 
-// Whole blocks of four with the x86 kernels, the rest with the portable form.
-template <void (*kernel)(const int16_t*, const int16_t*, size_t, float, float*, float*)>
-void computeInBlocks(const int16_t* x, const int16_t* y, size_t count, float metresPerRadian,
-                     float* depth, float* amplitude) {
-    const size_t done = count / 4 * 4;
-    kernel(x, y, count / 4, metresPerRadian, depth, amplitude);
-    computePortable(x + done, y + done, count - done, metresPerRadian, depth + done,
-                    amplitude + done);
-}
-
 bool hasAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
 #endif  // __SSE2__
+
+#if defined(ZELVO_PHASE_DEPTH_NEON)
+// The NEON form is compiled apart and runs only where the kernel reports NEON (a read of the
+// process's auxiliary vector, like the x86 forms' look at cpuid).
+bool hasNeon() {
+    return (getauxval(AT_HWCAP) & HWCAP_ARM_NEON) != 0;
+}
+#endif
+
+// Whole blocks of four with a vector kernel, the rest with the portable form.
+template <void (*kernel)(const int16_t*, const int16_t*, size_t, float, float*, float*)>
+[[maybe_unused]] void computeInBlocks(const int16_t* x, const int16_t* y, size_t count,
+                                      float metresPerRadian, float* depth, float* amplitude) {
+    const size_t done = count / 4 * 4;
+    kernel(x, y, count / 4, metresPerRadian, depth, amplitude);
+    computePortable(x + done, y + done, count - done, metresPerRadian, depth + done,
+                    amplitude + done);
+}
 
 using Computation = void (*)(const int16_t*, const int16_t*, size_t, float, float*, float*);
 
@@ -354,12 +368,19 @@ Computation computationFor(PhaseDepthKernel kernel) {
         case PhaseDepthKernel::Avx2:
             return nullptr;
 #endif
+        case PhaseDepthKernel::Neon:
+#if defined(ZELVO_PHASE_DEPTH_NEON)
+            return hasNeon() ? computeInBlocks<computePhaseDepthBlocksNeon> : nullptr;
+#else
+            return nullptr;
+#endif
     }
     return nullptr;
 }
 
 Computation fastestComputation() {
-    for (PhaseDepthKernel kernel : {PhaseDepthKernel::Avx2, PhaseDepthKernel::Sse2}) {
+    for (PhaseDepthKernel kernel :
+         {PhaseDepthKernel::Avx2, PhaseDepthKernel::Sse2, PhaseDepthKernel::Neon}) {
         if (Computation computation = computationFor(kernel)) return computation;
     }
     return computePortable;

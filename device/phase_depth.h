@@ -29,9 +29,10 @@ void computePhaseDepth(const int16_t* x, const int16_t* y, size_t count, float m
 // The forms of that computation. computePhaseDepth uses the fastest this processor runs;
 // all give identical results, and each is checked against the plain arithmetic.
 enum class PhaseDepthKernel {
-    Portable,  // scalar double arithmetic, any processor (the 32-bit ARM form)
+    Portable,  // scalar double arithmetic, any processor (32-bit ARM without NEON)
     Sse2,      // x86 with SSE2
     Avx2,      // x86 with AVX2 and FMA
+    Neon,      // 32-bit ARM with NEON: single precision in pairs of floats
 };
 
 // Computes with one given form; false, writing nothing, when the build or the processor
