@@ -65,7 +65,8 @@ struct VgaBench {
     testing::ScratchDirectory scratch;
     testing::FakeDepthLibrary& library = testing::fakeDepthLibrary();
     std::shared_ptr<testing::CallLog> log = std::make_shared<testing::CallLog>();
-    testing::ScriptedSensor sensor{log, testing::SensorScript{640, 480}};
+    // Frames large enough for the raw layout of every size and mode.
+    testing::ScriptedSensor sensor{log, testing::SensorScript{640, 4810}};
     ZelvoDeviceVGA device{PlatformRaspberryPi5, *systemHost()};
     int result = 0;
 };
