@@ -190,9 +190,9 @@ const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t heigh
     const double focal = focalLength(width);
     const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
     constexpr int kRays = kRaysPerAxis * kRaysPerAxis;
-    double radiansPerMm[kFrequencySlots];
+    double turnsPerMm[kFrequencySlots];
     for (int slot = 0; slot < kFrequencySlots; ++slot)
-        radiansPerMm[slot] = radiansPerMillimetre(kSlotFrequencyHz[slot]);
+        turnsPerMm[slot] = radiansPerMillimetre(kSlotFrequencyHz[slot]) / kTwoPi;
     for (uint32_t row = 0; row < height; ++row) {
         for (uint32_t column = 0; column < width; ++column) {
             double real[kFrequencySlots] = {}, imaginary[kFrequencySlots] = {};
@@ -211,7 +211,10 @@ const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t heigh
                     const double amplitude = kAmplitudeAtOneMetre * reflectance / (metres * metres);
                     for (int slot = 0; slot < kFrequencySlots; ++slot) {
                         // Round trip: the phase of twice the radial distance.
-                        const double phase = std::fmod(radiansPerMm[slot] * distance, kTwoPi);
+                        // Reduced in double precision, the sine and cosine in single: well
+                        // below a micrometre of depth.
+                        const double turns = turnsPerMm[slot] * distance;
+                        const auto phase = static_cast<float>(kTwoPi * (turns - std::floor(turns)));
                         real[slot] += amplitude * std::cos(phase);
                         imaginary[slot] += amplitude * std::sin(phase);
                     }
