@@ -68,10 +68,11 @@ TEST(VgaSensor, FramesHaveTheLayoutOfTheModeTheirHeightSelects) {
     EXPECT_EQ(format.fmt.pix.height, 4810u);
 }
 
-// The round-trip phase of a pixel of a single-frequency frame, [0, 2 pi).
-double measuredPhase(const std::vector<uint16_t>& raw, int x, int y) {
+// The round-trip phase of a pixel at the frequency whose phase sub-frames begin at
+// `first` in a 640 x 480 frame, [0, 2 pi).
+double measuredPhase(const uint16_t* raw, int x, int y, int first = 0) {
     const auto sample = [&](int k) {
-        return static_cast<double>(ZelvoDepth::rawPixelRow(raw.data(), 640, 480, k, y)[x]);
+        return static_cast<double>(ZelvoDepth::rawPixelRow(raw, 640, 480, first + k, y)[x]);
     };
     const double phase = std::atan2(sample(1) - sample(3), sample(0) - sample(2));
     return phase < 0.0 ? phase + kTwoPi : phase;
@@ -127,7 +128,7 @@ TEST(VgaSensor, CalibrationMemoryHoldsTheOffsetsItsFramesCarry) {
             const double radial = wallMm * std::sqrt(1.0 + rx * rx + ry * ry);
             const double truePhase = std::fmod(kTwoPi * radial / 1250.0, kTwoPi);
             const double offset = calibratedOffset(calibration, x, y);
-            double error = measuredPhase(raw, x, y) - truePhase - offset;
+            double error = measuredPhase(raw.data(), x, y) - truePhase - offset;
             error = std::remainder(error, kTwoPi);
             EXPECT_NEAR(error, 0.0, 2e-3) << x << ", " << y;
             largest = std::max(largest, std::fabs(offset));
@@ -140,6 +141,27 @@ TEST(VgaSensor, CalibrationMemoryHoldsTheOffsetsItsFramesCarry) {
             EXPECT_EQ(largest, 0.0);
         }
     }
+}
+
+TEST(VgaSensor, RaysOfAPixelOnAnEdgeMixInItsSignal) {
+    // Row 330 of the room: the back wall left of column 118, the box's front face from
+    // there on, with the edge inside column 118. At the second frequency of the pair
+    // (2250 mm a turn) the two surfaces lie 801 mm apart on the circle, so the mixed
+    // return's phase lies between theirs.
+    Settings settings;
+    std::string error;
+    ASSERT_TRUE(parseSettings("sensor=vga,noise=0,fpn=0,scene=room", settings, error));
+    VgaSensor sensor(settings);
+    const uint16_t* raw = sensor.nextFrame(vgaModes()[1], 1000);
+    const double wrapMm = 299792458.0e3 / (2.0 * kVgaDoubleFrequencyHz[1]);
+    auto distance = [&](int x) {
+        return measuredPhase(raw, x, 330, ZelvoDepth::kSecondFrequencySubFrame) / kTwoPi * wrapMm;
+    };
+    const double wall = distance(116), box = distance(120), edge = distance(118);
+    EXPECT_NEAR(wall, 3336.0 - wrapMm, 15.0);
+    EXPECT_NEAR(box, 1887.0, 15.0);
+    EXPECT_GT(edge, wall + 50.0);
+    EXPECT_LT(edge, box - 50.0);
 }
 
 }  // namespace
