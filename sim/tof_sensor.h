@@ -48,7 +48,6 @@ public:
     // The VGA sensor's next raw frame for a frame of this size, fitted to a mode (mode
     // says which); null on the HQVGA sensor. Valid until the next call.
     const uint16_t* nextVgaFrame(uint32_t width, uint32_t rows, const VgaMode*& mode);
-    const VgaSensor* vga() const { return vga_.get(); }
 
     int rangeControl() const { return rangeControl_; }
     int exposure() const { return exposure_; }

@@ -245,50 +245,75 @@ const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t heigh
     return *signals_.back();
 }
 
-void VgaSensor::renderPixels(const VgaMode& mode, int exposure, uint16_t* frame) {
+void VgaSensor::prepareSamples(const VgaMode& mode, int exposure) {
     const PixelSignals& signal = signals(mode.width, mode.height);
     const bool single = mode.subFrames == ZelvoDepth::kSingleFrequencySubFrames;
     const double scale = static_cast<double>(exposure) / kDefaultExposure;
-    const size_t subFrame = static_cast<size_t>(mode.width) * (mode.height + 1);
     const size_t pixels = static_cast<size_t>(mode.width) * mode.height;
-    // Phase sub-frames of each frequency begin here (the slot of frequency 0, then 1).
     const int groups = single ? 1 : 2;
     const int slots[2] = {single ? 0 : 1, 2};
-    const size_t firstPhase[2] = {0, static_cast<size_t>(ZelvoDepth::kSecondFrequencySubFrame)};
-    uint16_t* pixelRows = frame + mode.width;  // below the header row
-    auto put = [&](size_t at, double value, double sigma) {
-        if (noise_) value += sigma * noiseSource_.gaussian();
-        pixelRows[at] = static_cast<uint16_t>(std::clamp(std::lround(value), 0L,
-                                                         static_cast<long>(kMaxSample)));
-    };
+    samples_.level.resize(pixels);
+    samples_.background.resize(pixels);
+    for (int group = 0; group < 2; ++group) {
+        samples_.real[group].resize(group < groups ? pixels : 0);
+        samples_.imaginary[group].resize(group < groups ? pixels : 0);
+        samples_.sigma[group].resize(group < groups ? pixels : 0);
+    }
     for (size_t i = 0; i < pixels; ++i) {
         const double ambient = signal.ambient[i];
-        // Clipped as the return is, below.
+        // Beyond what the pixel holds the return is cut back, phase kept. Mixed rays make
+        // the demodulated part no larger than the mean return.
         const double returned = signal.meanAmplitude[i] * scale;
-        double clip = returned > kMaxAmplitude ? kMaxAmplitude / returned : 1.0;
-        double sigma = kReadNoise;
+        const double clip = returned > kMaxAmplitude ? kMaxAmplitude / returned : 1.0;
         // What every exposure with the illumination on holds: the ambient level and the
         // mean of the returned light, on which the demodulated part rides.
-        const double level = ambient + returned * clip;
+        samples_.level[i] = static_cast<float>(ambient + returned * clip);
+        samples_.background[i] = static_cast<float>(ambient);
         for (int group = 0; group < groups; ++group) {
             const int slot = slots[group];
-            double re = signal.real[slot][i] * scale, im = signal.imaginary[slot][i] * scale;
-            const double magnitude = std::sqrt(re * re + im * im);
-            // Beyond what the pixel holds the return is cut back, phase kept. Mixed rays
-            // make the demodulated part no larger than the mean return.
-            re *= clip;
-            im *= clip;
-            sigma = std::sqrt(kReadNoise * kReadNoise + kShotNoiseFactor * magnitude * clip);
-            // S_k = B + a cos(phi - k pi / 2): B + I, B + Q, B - I, B - Q.
-            const size_t base = firstPhase[group] * subFrame + i;
-            put(base, level + re, sigma);
-            put(base + subFrame, level + im, sigma);
-            put(base + 2 * subFrame, level - re, sigma);
-            put(base + 3 * subFrame, level - im, sigma);
+            const double re = signal.real[slot][i] * scale * clip;
+            const double im = signal.imaginary[slot][i] * scale * clip;
+            samples_.real[group][i] = static_cast<float>(re);
+            samples_.imaginary[group][i] = static_cast<float>(im);
+            samples_.sigma[group][i] = static_cast<float>(
+                std::sqrt(kReadNoise * kReadNoise + kShotNoiseFactor * std::sqrt(re * re + im * im)));
         }
-        put(ZelvoDepth::kGraySubFrame * subFrame + i, level, sigma);
-        if (!single) put(ZelvoDepth::kBackgroundSubFrame * subFrame + i, ambient, kReadNoise);
     }
+}
+
+void VgaSensor::renderPixels(const VgaMode& mode, uint16_t* frame) {
+    const size_t subFrame = static_cast<size_t>(mode.width) * (mode.height + 1);
+    const size_t pixels = static_cast<size_t>(mode.width) * mode.height;
+    const bool noise = noise_;
+    // One sub-frame: level + sign * component, with noise of sigma, rounded to the nearest
+    // whole sample once inside the sample range.
+    auto fill = [&](int index, const float* level, const float* component, float sign,
+                    const float* sigma) {
+        uint16_t* out = frame + subFrame * index + mode.width;  // below the header row
+        for (size_t i = 0; i < pixels; ++i) {
+            float value = level[i] + (component ? sign * component[i] : 0.0f);
+            if (noise) value += (sigma ? sigma[i] : static_cast<float>(kReadNoise)) *
+                                noiseSource_.gaussian();
+            value = std::min(std::max(value, 0.0f), static_cast<float>(kMaxSample));
+            out[i] = static_cast<uint16_t>(value + 0.5f);
+        }
+    };
+    const int groups = mode.subFrames == ZelvoDepth::kSingleFrequencySubFrames ? 1 : 2;
+    const int firstPhase[2] = {0, ZelvoDepth::kSecondFrequencySubFrame};
+    for (int group = 0; group < groups; ++group) {
+        // S_k = B + a cos(phi - k pi / 2): B + I, B + Q, B - I, B - Q.
+        const float* re = samples_.real[group].data();
+        const float* im = samples_.imaginary[group].data();
+        const float* sigma = samples_.sigma[group].data();
+        fill(firstPhase[group], samples_.level.data(), re, 1.0f, sigma);
+        fill(firstPhase[group] + 1, samples_.level.data(), im, 1.0f, sigma);
+        fill(firstPhase[group] + 2, samples_.level.data(), re, -1.0f, sigma);
+        fill(firstPhase[group] + 3, samples_.level.data(), im, -1.0f, sigma);
+    }
+    fill(ZelvoDepth::kGraySubFrame, samples_.level.data(), nullptr, 0.0f,
+         samples_.sigma[0].data());
+    if (groups == 2)
+        fill(ZelvoDepth::kBackgroundSubFrame, samples_.background.data(), nullptr, 0.0f, nullptr);
 }
 
 void VgaSensor::writeHeaders(const VgaMode& mode, int exposure, uint16_t* frame) const {
@@ -314,11 +339,13 @@ const uint16_t* VgaSensor::nextFrame(const VgaMode& mode, int exposure) {
                           frameMode_->rows() == mode.rows();
     if (frame_.size() < mode.samples()) frame_.resize(mode.samples());
     // Noiseless pixels stay as they are; the headers count on.
-    if (noise_ || !sameMode || frameExposure_ != exposure) {
-        renderPixels(mode, exposure, frame_.data());
+    const bool prepared = sameMode && frameExposure_ == exposure;
+    if (!prepared) {
+        prepareSamples(mode, exposure);
         frameMode_ = &mode;
         frameExposure_ = exposure;
     }
+    if (noise_ || !prepared) renderPixels(mode, frame_.data());
     ++frameCounter_;
     writeHeaders(mode, exposure, frame_.data());
     return frame_.data();

@@ -72,8 +72,19 @@ public:
 private:
     struct PixelSignals;
 
+    // A mode's noiseless sample parts at one exposure: the light level of the illuminated
+    // exposures, the ambient level, and per frequency the demodulated part and its noise.
+    struct SampleParts {
+        std::vector<float> level;
+        std::vector<float> background;
+        std::vector<float> real[2];
+        std::vector<float> imaginary[2];
+        std::vector<float> sigma[2];
+    };
+
     const PixelSignals& signals(uint32_t width, uint32_t height);
-    void renderPixels(const VgaMode& mode, int exposure, uint16_t* frame);
+    void prepareSamples(const VgaMode& mode, int exposure);
+    void renderPixels(const VgaMode& mode, uint16_t* frame);
     void writeHeaders(const VgaMode& mode, int exposure, uint16_t* frame) const;
 
     const Scene scene_;
@@ -85,6 +96,7 @@ private:
     std::vector<std::unique_ptr<PixelSignals>> signals_;  // per output size, made on first use
 
     // The frame handed out last; noiseless pixels are rendered once per mode and exposure.
+    SampleParts samples_;
     std::vector<uint16_t> frame_;
     const VgaMode* frameMode_ = nullptr;
     int frameExposure_ = -1;
