@@ -134,9 +134,9 @@ VgaSensor::VgaSensor(const Settings& settings)
             record.temperatureCoefficient = static_cast<float>(kTemperatureCoefficient);
             for (int j = 0; j < kGridRows; ++j) {
                 for (int i = 0; i < kGridColumns; ++i) {
-                    const double radians = bowlMillimetres(static_cast<double>(i) / (kGridColumns - 1),
-                                                           static_cast<double>(j) / (kGridRows - 1)) *
-                                           perMm;
+                    const double u = static_cast<double>(i) / (kGridColumns - 1);
+                    const double v = static_cast<double>(j) / (kGridRows - 1);
+                    const double radians = bowlMillimetres(u, v) * perMm;
                     record.grid[static_cast<size_t>(j) * kGridColumns + i] = static_cast<int16_t>(
                         std::lround(radians / ZelvoDepth::kGridOffsetUnit));
                 }
@@ -170,7 +170,8 @@ double VgaSensor::phaseOffset(int frequencySlot, int x, int y, int width, int he
     const double lower = bottom[column] + right * (bottom[column + 1] - bottom[column]);
     const double drift = record.temperatureCoefficient *
                          (kTemperatureCelsius - calibration_.referenceTemperature);
-    return record.globalOffset + drift + ZelvoDepth::kGridOffsetUnit * (upper + down * (lower - upper));
+    const double grid = ZelvoDepth::kGridOffsetUnit * (upper + down * (lower - upper));
+    return record.globalOffset + drift + grid;
 }
 
 const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t height) {
@@ -226,9 +227,9 @@ const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t heigh
             for (int slot = 0; slot < kFrequencySlots; ++slot) {
                 double re = real[slot] / kRays, im = imaginary[slot] / kRays;
                 if (fixedPattern_) {
-                    const double offset = phaseOffset(slot, static_cast<int>(column),
-                                                      static_cast<int>(row), static_cast<int>(width),
-                                                      static_cast<int>(height));
+                    const double offset =
+                        phaseOffset(slot, static_cast<int>(column), static_cast<int>(row),
+                                    static_cast<int>(width), static_cast<int>(height));
                     const double c = std::cos(offset), s = std::sin(offset);
                     const double rotated = re * c - im * s;
                     im = re * s + im * c;
@@ -238,7 +239,8 @@ const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t heigh
                 made->imaginary[slot][index] = static_cast<float>(im);
             }
             made->meanAmplitude[index] = static_cast<float>(amplitudes / kRays);
-            made->ambient[index] = static_cast<float>(kBlackLevel + kAmbientLevel * reflectances / kRays);
+            made->ambient[index] =
+                static_cast<float>(kBlackLevel + kAmbientLevel * reflectances / kRays);
         }
     }
     signals_.push_back(std::move(made));
@@ -275,8 +277,9 @@ void VgaSensor::prepareSamples(const VgaMode& mode, int exposure) {
             const double im = signal.imaginary[slot][i] * scale * clip;
             samples_.real[group][i] = static_cast<float>(re);
             samples_.imaginary[group][i] = static_cast<float>(im);
+            const double amplitude = std::sqrt(re * re + im * im);
             samples_.sigma[group][i] = static_cast<float>(
-                std::sqrt(kReadNoise * kReadNoise + kShotNoiseFactor * std::sqrt(re * re + im * im)));
+                std::sqrt(kReadNoise * kReadNoise + kShotNoiseFactor * amplitude));
         }
     }
 }
@@ -326,7 +329,8 @@ void VgaSensor::writeHeaders(const VgaMode& mode, int exposure, uint16_t* frame)
                                         : kVgaDoubleFrequencyHz[header.frequencyIndex];
         }
         header.integrationTimeUs = static_cast<uint32_t>(std::max(exposure, 0));
-        header.temperatureSixteenths = static_cast<int16_t>(std::lround(kTemperatureCelsius * 16.0));
+        header.temperatureSixteenths =
+            static_cast<int16_t>(std::lround(kTemperatureCelsius * 16.0));
         header.frameCounter = frameCounter_;
         header.width = static_cast<uint16_t>(mode.width);
         header.height = static_cast<uint16_t>(mode.height);

@@ -1,8 +1,5 @@
-"""The VGA camera on the simulated board, end to end from Python: depth of a wall in both
-frequency modes, the single frequency's wrap, the module's fixed pattern before and after
-its calibration is saved, the raw layouts, the evaluation kit, and the boards that refuse
-the sensor. A VGA start writes its configuration files into the working directory, so
-every test runs in a folder of its own."""
+"""The VGA camera on the simulated board, end to end from Python. A VGA start writes its
+configuration files into the working directory: every test runs in a folder of its own."""
 import math
 import os
 import pathlib
@@ -25,15 +22,19 @@ def folder(tmp_path, monkeypatch):
     return tmp_path
 
 
-def streaming(zelvo, sim, cameras, settings, mode=0, output=None, usb=False):
-    sim(settings)
+def start(zelvo, camera, mode, output=None):
     ok = zelvo.TOFErrorCode.ZelvoSuccess
-    camera = cameras.new()
-    code = camera.openWithFile("kit.bin", 2) if usb else camera.open(zelvo.TOFConnect.CSI)
-    assert code == ok, code.str()
-    assert camera.getCameraInfo().device_type == zelvo.TOFDeviceType.VGA
     assert camera.setControl(zelvo.TOFControl.MODE, mode) == ok
     assert camera.start(output or zelvo.TOFOutput.DEPTH) == ok
+
+
+def streaming(zelvo, sim, cameras, settings, mode=0, usb=False):
+    sim(settings)
+    camera = cameras.new()
+    code = camera.openWithFile("kit.bin", 2) if usb else camera.open(zelvo.TOFConnect.CSI)
+    assert code == zelvo.TOFErrorCode.ZelvoSuccess, code.str()
+    assert camera.getCameraInfo().device_type == zelvo.TOFDeviceType.VGA
+    start(zelvo, camera, mode)
     return camera
 
 
@@ -55,13 +56,6 @@ def radial(distance, x, y, width=640, height=480):
     return distance * math.sqrt(1.0 + u * u + v * v)
 
 
-def restart(zelvo, camera, mode, output=None):
-    ok = zelvo.TOFErrorCode.ZelvoSuccess
-    assert camera.stop() == ok
-    assert camera.setControl(zelvo.TOFControl.MODE, mode) == ok
-    assert camera.start(output or zelvo.TOFOutput.DEPTH) == ok
-
-
 # Single frequency reads the distance modulo 1250 mm, double frequency the distance.
 @pytest.mark.parametrize("distance", [300, 800, 1200, 1500, 2600, 4400])
 def test_wall_depth_at_the_centre_in_both_modes(zelvo, sim, cameras, distance):
@@ -70,7 +64,8 @@ def test_wall_depth_at_the_centre_in_both_modes(zelvo, sim, cameras, distance):
     single = depth_frame(camera)
     assert single.shape == (480, 640)
     assert abs(patch(single, 320, 240) - distance % 1250) <= 5.0
-    restart(zelvo, camera, 1)
+    camera.stop()
+    start(zelvo, camera, 1)
     assert camera.getControl(zelvo.TOFControl.RANGE) == 4500
     assert abs(patch(depth_frame(camera), 320, 240) - distance) <= 5.0
 
@@ -102,7 +97,8 @@ def test_fixed_pattern_is_gone_once_the_calibration_is_saved(zelvo, sim, cameras
 
     save_calibration(folder)  # read at the next start
     for mode in (0, 1):
-        restart(zelvo, camera, mode)
+        camera.stop()
+        start(zelvo, camera, mode)
         errors = wall_errors(depth_frame(camera), distance, places)
         assert max(abs(error) for error in errors) <= 5.0, (mode, errors)
 
@@ -115,23 +111,15 @@ def test_raw_frames_have_the_layout_of_the_mode(zelvo, sim, cameras):
                                       (320, 240, 0, 1205), (320, 240, 1, 2410)]:
         assert camera.setControl(zelvo.TOFControl.FMT_WIDTH, width) == ok
         assert camera.setControl(zelvo.TOFControl.FMT_HEIGHT, height) == ok
-        assert camera.setControl(zelvo.TOFControl.MODE, mode) == ok
-        assert camera.start(zelvo.TOFOutput.RAW) == ok
-        info = camera.getCameraInfo()
-        assert (info.width, info.height) == (width, rows)
+        start(zelvo, camera, mode, zelvo.TOFOutput.RAW)
         frame = request(camera)
-        raw = frame.getRawData().astype(np.int32)
+        raw = frame.getRawData() // 16  # each header word carries one byte
         camera.releaseFrame(frame)
-        assert camera.stop() == ok
+        camera.stop()
         assert raw.shape == (rows, width)
-        count = rows // (height + 1)
-        for index in range(count):
-            header = raw[index * (height + 1)] // 16  # each header word carries one byte
-            assert bytes(header[:4].tolist()) == b"ZRAW"
-            assert (header[6], header[27]) == (index, count)
-            assert header[23] + 256 * header[24] == width
-            assert header[25] + 256 * header[26] == height
-        assert raw.max() <= 4095 and np.count_nonzero(raw) > raw.size // 2
+        headers = raw[::height + 1]  # row 0 of every sub-frame: "ZRAW", ... its index
+        assert [bytes(h[:4].tolist()) + bytes([h[6]]) for h in headers] == [
+            b"ZRAW" + bytes([index]) for index in range(rows // (height + 1))]
 
 
 def test_evaluation_kit_streams_vga_depth(zelvo, sim, cameras):
@@ -144,12 +132,3 @@ def test_evaluation_kit_streams_vga_depth(zelvo, sim, cameras):
     # instead of reading past the kit's frame.
     assert camera.setControl(zelvo.TOFControl.MODE, 1) == zelvo.TOFErrorCode.ZelvoSuccess
     assert camera.start(zelvo.TOFOutput.DEPTH) == zelvo.TOFErrorCode.ZelvoUnkownError
-
-
-@pytest.mark.parametrize("board", ["jetson-orin", "jetson-xavier"])
-def test_boards_whose_frame_copy_cannot_carry_vga_refuse_it(zelvo, sim, cameras, capfd, board):
-    sim("board=%s,sensor=vga" % board)
-    camera = cameras.new()
-    assert camera.open(zelvo.TOFConnect.CSI) == zelvo.TOFErrorCode.ZelvoSystemError
-    lines = capfd.readouterr().err.splitlines()
-    assert len(lines) == 1 and '"sensor"' in lines[0] and board in lines[0], lines
