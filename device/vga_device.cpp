@@ -1,5 +1,6 @@
 #include "device/vga_device.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -79,8 +80,19 @@ int ZelvoDeviceVGA::configureSensor() {
     return ZelvoSuccess;
 }
 
+bool ZelvoDeviceVGA::sensorFrameHoldsRawLayout() const {
+    // The camera reads the sensor into a staging buffer of the sensor's frame size (its
+    // frames per request of width x height samples), and the raw copy and the library read
+    // width x rawRows samples from it.
+    const CameraInfo frame = sensor->getCameraInfo();
+    const uint64_t held = static_cast<uint64_t>(frame.width) * frame.height *
+                          static_cast<uint64_t>(std::max(sensor->framesPerRequest, 0));
+    return held >= static_cast<uint64_t>(width) * rawRows();
+}
+
 int ZelvoDeviceVGA::start() {
-    if (!library.loaded()) return ZelvoUnkownError;
+    if (!library.loaded() || sensor == nullptr) return ZelvoUnkownError;
+    if (!sensorFrameHoldsRawLayout()) return ZelvoUnkownError;
     if (!writeConfigFiles(host)) return ZelvoUnkownError;
     const SiSdkCalls& calls = library.calls();
     if (handle == nullptr || !calls.init(handle, width, height)) {

@@ -47,7 +47,8 @@ public:
     int configureSensor() override;
     // Writes the configuration texts, initialises the library, hands it the calibration
     // and the configuration directory, and starts it: 0 or -1. A failure after the texts
-    // destroys the handle.
+    // destroys the handle. A sensor whose frame is smaller than the raw layout of the size
+    // and mode fails the start (-1) before anything is written.
     int start() override;
     int stop() override;
     // FMT_WIDTH, FMT_HEIGHT and MODE are refused (1) while a stream runs: the raw buffers
@@ -69,6 +70,7 @@ private:
     bool singleFrequency() const;
     uint32_t subFrameCount() const;
     uint32_t rawRows() const;
+    bool sensorFrameHoldsRawLayout() const;
     void handCalibration();
     bool handSensorCalibration();
     void destroyHandle();

@@ -61,7 +61,8 @@ Board::Board(const Settings& settings)
                   [](auto a, auto b) { return a->subdevIndex < b->subdevIndex; });
         for (const EntityProfile* entity : withNodes)
             subdevs_.emplace_back(*entity,
-                                  entity->role == EntityRole::Sensor ? &controls_ : nullptr);
+                                  entity->role == EntityRole::Sensor ? &controls_ : nullptr,
+                                  sensor_);
     }
     CaptureNode::PipelineCheck check;
     if (mediaBoard) check = [this](const PixelLayout& layout) { return pipelineCheck(layout); };

@@ -176,6 +176,10 @@ const BoardProfile* findBoardProfile(const std::string& key) {
     return nullptr;
 }
 
+bool boardCarriesSensor(const BoardProfile& profile, const std::string& sensor) {
+    return sensor != "vga" || !profile.shiftedReorder;
+}
+
 int subdevMinor(int subdevIndex) { return subdevIndex < 0 ? -1 : 1 + subdevIndex; }
 
 }  // namespace Zelvo::sim

@@ -68,6 +68,11 @@ struct BoardProfile {
 };
 
 const BoardProfile* findBoardProfile(const std::string& key);
+
+// Whether the board's capture path carries the sensor's frames ("hqvga" or "vga"). The
+// Orin and Xavier deliver row pairs in 960-byte blocks, the layout of two 240-sample rows,
+// which the driver's block copy restores; a VGA frame is no whole number of such blocks.
+bool boardCarriesSensor(const BoardProfile& profile, const std::string& sensor);
 const std::vector<BoardProfile>& boardProfiles();
 
 // The sensor sub-device's device number on a media board (-1 without one).

@@ -11,7 +11,8 @@ namespace Zelvo::sim {
 namespace {
 
 constexpr uint32_t kMinSize = 16;
-constexpr uint32_t kMaxSize = 4096;
+constexpr uint32_t kMaxWidth = 4096;
+constexpr uint32_t kMaxHeight = 8192;  // a double-frequency VGA frame has 4810 rows
 
 size_t pageAlign(size_t bytes) { return (bytes + kPageSize - 1) / kPageSize * kPageSize; }
 
@@ -46,8 +47,8 @@ CaptureNode::CaptureNode(const BoardProfile& profile, TofSensor& sensor, FaultIn
       controls_(controls),
       pipelineCheck_(std::move(pipelineCheck)) {
     format_.pixelFormat = profile_.packedFormat ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12;
-    format_.width = kSensorWidth;
-    format_.height = kSensorHeight;
+    format_.width = sensor_.defaultFrameWidth();
+    format_.height = sensor_.defaultFrameHeight();
     format_.shiftedReorder = profile_.shiftedReorder;
     computeLayout(format_, profile_.strideAlignment);
 }
@@ -70,12 +71,11 @@ void CaptureNode::adjustFormat(PixelLayout& layout) const {
     if (!supportsPixelFormat(layout.pixelFormat))
         layout.pixelFormat = profile_.packedFormat ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12;
     if (profile_.entities.empty()) {
-        // Without a media graph the node follows the sensor's single mode.
-        layout.width = kSensorWidth;
-        layout.height = kSensorHeight;
+        // Without a media graph the node follows the sensor's modes.
+        sensor_.fitFrameSize(layout.width, layout.height);
     } else {
-        layout.width = std::clamp(layout.width, kMinSize, kMaxSize) & ~1u;
-        layout.height = std::clamp(layout.height, 1u, kMaxSize);
+        layout.width = std::clamp(layout.width, kMinSize, kMaxWidth) & ~1u;
+        layout.height = std::clamp(layout.height, 1u, kMaxHeight);
     }
     layout.shiftedReorder = profile_.shiftedReorder;
     computeLayout(layout, profile_.strideAlignment);
@@ -222,9 +222,12 @@ MonotonicClock::duration CaptureNode::framePeriod() const {
 }
 
 void CaptureNode::startBurst(bool freeRunning) {
-    frame_ = sensor_.nextFrame();
+    if (sensor_.isVga())
+        vgaFrame_ = sensor_.nextVgaFrame(format_.width, format_.height, vgaMode_);
+    else
+        frame_ = sensor_.nextFrame();
     int64_t delayUs = 0;
-    delayedFrom_ = kPhasesPerFrame;
+    delayedFrom_ = sensor_.subFramesPerFrame();
     delay_ = {};
     if (faults_.takeSubFrameDelay(delayedFrom_, delayUs)) delay_ = std::chrono::microseconds(delayUs);
     // A free-running sensor starts a burst when a buffer waits for it, once the frame is
@@ -241,8 +244,15 @@ MonotonicClock::time_point CaptureNode::dueTime(bool freeRunning) const {
 }
 
 void CaptureNode::fill(Buffer& buffer, MonotonicClock::time_point stamp, bool failed) {
-    packSubFrame(frame_ + static_cast<size_t>(subFrame_) * kSamplesPerPhase, format_,
-                 buffer.memory->data);
+    if (!sensor_.isVga()) {
+        packSubFrame(frame_ + static_cast<size_t>(subFrame_) * kSamplesPerPhase, format_,
+                     buffer.memory->data);
+    } else if (vgaMode_->width == format_.width && vgaMode_->rows() == format_.height) {
+        packSubFrame(vgaFrame_, format_, buffer.memory->data);
+    } else {
+        // A size the sensor does not stream (the pipeline check lets none through).
+        std::memset(buffer.memory->data, 0, format_.sizeImage);
+    }
     buffer.bytesUsed = format_.sizeImage;
     buffer.failed = failed;
     if (failed) {
@@ -318,7 +328,7 @@ int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer
     uint32_t reported = 0;
     if (faults_.takeBufferIndex(reported)) buffer.index = reported;
     faults_.subFrameDequeued();
-    if (++subFrame_ == kPhasesPerFrame) {
+    if (++subFrame_ == sensor_.subFramesPerFrame()) {
         subFrame_ = 0;
         burstReady_ = false;
         if (sensor_.frameRate() != 0) burstStart_ += framePeriod();
@@ -338,7 +348,7 @@ int CaptureNode::streamOn(const void* client, uint32_t type) {
     streaming_ = true;
     subFrame_ = 0;
     burstReady_ = false;
-    delayedFrom_ = kPhasesPerFrame;
+    delayedFrom_ = sensor_.subFramesPerFrame();
     burstStart_ = MonotonicClock::now() + (sensor_.frameRate() > 0 ? framePeriod()
                                                                     : MonotonicClock::duration{});
     return 0;

@@ -119,11 +119,13 @@ private:
     bool streaming_ = false;
     std::condition_variable wakeup_;
 
-    // The sensor's schedule: bursts of kPhasesPerFrame sub-frames.
+    // The sensor's schedule: bursts of sensor_.subFramesPerFrame() sub-frames.
     MonotonicClock::time_point burstStart_;
     int subFrame_ = 0;
     bool burstReady_ = false;  // the current burst is rendered
-    const int16_t* frame_ = nullptr;
+    const int16_t* frame_ = nullptr;        // HQVGA: the burst's four phase images
+    const uint16_t* vgaFrame_ = nullptr;    // VGA: the raw frame, of this mode
+    const VgaMode* vgaMode_ = nullptr;
     int delayedFrom_ = kPhasesPerFrame;
     MonotonicClock::duration delay_{};
     uint32_t sequence_ = 0;

@@ -232,6 +232,14 @@ int EvaluationKit::ZelvoWriteSensorReg(ZelvoCameraHandle handle, uint16_t addres
 
 // The kit itself.
 
+EvaluationKit::SubFrameGeometry EvaluationKit::geometry() const {
+    if (sensor_.isVga()) {
+        const VgaMode& mode = vgaModes().front();
+        return {mode.width, mode.rows(), 1};
+    }
+    return {kSensorWidth, kSensorHeight, kPhasesPerFrame};
+}
+
 size_t EvaluationKit::subFrameBytes() const {
     return geometry().samples() * (bits_ <= 8 ? 1 : 2);
 }
@@ -336,7 +344,13 @@ int EvaluationKit::waitForSubFrame(std::unique_lock<std::mutex>& lock,
                     burstStart_ += ((now - burstStart_) / period) * period;
             }
             if (now >= burstStart_) {
-                frame_ = sensor_.nextFrame();
+                if (sensor_.isVga()) {
+                    const SubFrameGeometry image = geometry();
+                    const VgaMode* mode = nullptr;
+                    vgaFrame_ = sensor_.nextVgaFrame(image.width, image.height, mode);
+                } else {
+                    frame_ = sensor_.nextFrame();
+                }
                 burstReady_ = true;
             }
         }
@@ -361,10 +375,12 @@ uint64_t EvaluationKit::stampOf(Clock::time_point due) {
 
 void EvaluationKit::fill(uint8_t* dst) const {
     const size_t count = geometry().samples();
-    const int16_t* samples = frame_ + static_cast<size_t>(subFrame_) * count;
+    const int16_t* samples = frame_ ? frame_ + static_cast<size_t>(subFrame_) * count : nullptr;
     for (size_t i = 0; i < count; ++i) {
-        // The sensor's 12-bit word (its signed 11-bit sample), in the kit's bit width.
-        const uint32_t word = static_cast<uint16_t>(samples[i]) & 0x7FFu;
+        // The sensor's 12-bit word (the HQVGA sensor's signed 11-bit sample, the VGA
+        // sensor's word), in the kit's bit width.
+        const uint32_t word = vgaFrame_ ? vgaFrame_[i] & 0xFFFu
+                                        : static_cast<uint16_t>(samples[i]) & 0x7FFu;
         const uint32_t value =
             bits_ < kSensorBits ? word >> (kSensorBits - bits_) : word << (bits_ - kSensorBits);
         if (bits_ <= 8) {

@@ -114,7 +114,8 @@ private:
     int waitForSubFrame(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
                         Clock::time_point& due);
     uint64_t stampOf(Clock::time_point due);
-    // The sensor's sub-frame: one phase image, this many of them per burst. Every size
+    // The sensor's image: one phase image of the HQVGA sensor, four of them per burst, or
+    // one raw frame of the VGA sensor in the full-size single-frequency layout. Every size
     // the kit uses comes from here.
     struct SubFrameGeometry {
         uint32_t width;
@@ -122,7 +123,7 @@ private:
         int perBurst;
         size_t samples() const { return static_cast<size_t>(width) * height; }
     };
-    static SubFrameGeometry geometry() { return {kSensorWidth, kSensorHeight, kPhasesPerFrame}; }
+    SubFrameGeometry geometry() const;
 
     void fill(uint8_t* dst) const;
     size_t subFrameBytes() const;
@@ -151,7 +152,8 @@ private:
     Clock::time_point burstStart_;
     int subFrame_ = 0;
     bool burstReady_ = false;
-    const int16_t* frame_ = nullptr;
+    const int16_t* frame_ = nullptr;       // HQVGA: the burst's phase images
+    const uint16_t* vgaFrame_ = nullptr;   // VGA: the raw frame
     uint64_t lastFreeRunningStamp_ = 0;
     int64_t clockOffsetMs_ = 0;
     int64_t delivered_ = 0;

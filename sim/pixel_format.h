@@ -28,5 +28,7 @@ void computeLayout(PixelLayout& layout, uint32_t strideAlignment);
 // Writes one sub-frame of signed 11-bit samples (width x height, row order) into dst,
 // which holds layout.sizeImage bytes.
 void packSubFrame(const int16_t* samples, const PixelLayout& layout, uint8_t* dst);
+// The same for unsigned 12-bit words (the VGA sensor's samples and header words).
+void packSubFrame(const uint16_t* words, const PixelLayout& layout, uint8_t* dst);
 
 }  // namespace Zelvo::sim

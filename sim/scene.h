@@ -23,9 +23,10 @@ public:
 
     void render(int width, int height, SceneImage& image) const;
 
-private:
     // Nearest hit along a unit ray: distance in mm and reflectance; false for no hit.
     bool trace(const double ray[3], double& distance, double& reflectance) const;
+
+private:
 
     SceneSettings settings_;
 };

@@ -57,7 +57,7 @@ int SensorRegisters::read(uint8_t* data, size_t length) {
         const size_t available = calibrationRequest_ & 0xFFFF;
         for (size_t i = 0; i < length; ++i)
             data[i] = i < available && i < kCalibrationWindowBytes
-                          ? calibrationByte(offset + static_cast<uint32_t>(i))
+                          ? sensor_.calibrationByte(offset + static_cast<uint32_t>(i))
                           : 0xFF;
         break;
     }

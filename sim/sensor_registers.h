@@ -34,7 +34,8 @@ public:
     // A read message from the register last addressed.
     int read(uint8_t* data, size_t length);
 
-    // The module's calibration memory, a fixed pattern.
+    // The calibration memory of a module that holds no calibration: a fixed pattern. The
+    // VGA module's memory holds its calibration (TofSensor::calibrationByte).
     static uint8_t calibrationByte(uint32_t address);
     uint32_t calibrationRequest() const { return calibrationRequest_; }
 

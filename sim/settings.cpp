@@ -61,7 +61,7 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
         if (findBoardProfile(value) == nullptr) return false;
         settings.board = value;
     } else if (key == "sensor") {
-        if (value != "hqvga") return false;
+        if (value != "hqvga" && value != "vga") return false;
         settings.sensor = value;
     } else if (key == "scene") {
         if (value == "room") {
@@ -143,6 +143,12 @@ bool parseSettings(const char* text, Settings& settings, std::string& error) {
         }
         if (end == std::string::npos) break;
         start = end + 1;
+    }
+    if (!boardCarriesSensor(*findBoardProfile(parsed.board), parsed.sensor)) {
+        error = "ZELVO_SIM: setting \"sensor\" " + quoted(parsed.sensor) +
+                " cannot stream on board " + quoted(parsed.board) +
+                ": its frame copy cannot carry that sensor's frames\n";
+        return false;
     }
     settings = parsed;
     return true;

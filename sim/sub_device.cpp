@@ -18,16 +18,17 @@ constexpr uint32_t kMaxSize = 8192;
 
 }  // namespace
 
-SubDevice::SubDevice(const EntityProfile& entity, SensorControls* controls)
-    : entity_(entity), controls_(controls) {
+SubDevice::SubDevice(const EntityProfile& entity, SensorControls* controls,
+                     const TofSensor& sensor)
+    : entity_(entity), controls_(controls), sensor_(sensor) {
     active_.assign(std::max<uint16_t>(entity_.pads, 1), defaultFormat());
 }
 
 v4l2_mbus_framefmt SubDevice::defaultFormat() const {
     v4l2_mbus_framefmt format;
     std::memset(&format, 0, sizeof(format));
-    format.width = kSensorWidth;
-    format.height = kSensorHeight;
+    format.width = sensor_.defaultFrameWidth();
+    format.height = sensor_.defaultFrameHeight();
     format.code = MEDIA_BUS_FMT_Y12_1X12;
     format.field = V4L2_FIELD_NONE;
     format.colorspace = V4L2_COLORSPACE_RAW;
@@ -42,7 +43,10 @@ void SubDevice::adjust(uint32_t pad, v4l2_mbus_framefmt& format,
                        const std::vector<v4l2_mbus_framefmt>& formats) const {
     v4l2_mbus_framefmt adjusted = defaultFormat();
     if (isSensor()) {
-        // The sensor has one mode.
+        // The sensor streams its own modes only: one (HQVGA) or the nearest (VGA).
+        adjusted.width = format.width;
+        adjusted.height = format.height;
+        sensor_.fitFrameSize(adjusted.width, adjusted.height);
     } else if (pad > 0) {
         adjusted = formats[0];  // source pads carry what enters the sink
     } else {
@@ -98,11 +102,19 @@ int SubDevice::ioctl(SubdevClient& client, unsigned long request, void* argument
     }
     case VIDIOC_SUBDEV_ENUM_FRAME_SIZE: {
         auto* size = static_cast<v4l2_subdev_frame_size_enum*>(argument);
-        if (size->pad >= active_.size() || size->index > 0) return -EINVAL;
+        if (size->pad >= active_.size()) return -EINVAL;
         if (isSensor()) {
-            size->min_width = size->max_width = kSensorWidth;
-            size->min_height = size->max_height = kSensorHeight;
+            const size_t sizes = sensor_.isVga() ? vgaModes().size() : 1;
+            if (size->index >= sizes) return -EINVAL;
+            uint32_t width = sensor_.defaultFrameWidth(), height = sensor_.defaultFrameHeight();
+            if (sensor_.isVga()) {
+                width = vgaModes()[size->index].width;
+                height = vgaModes()[size->index].rows();
+            }
+            size->min_width = size->max_width = width;
+            size->min_height = size->max_height = height;
         } else {
+            if (size->index > 0) return -EINVAL;
             size->min_width = size->min_height = kMinSize;
             size->max_width = size->max_height = kMaxSize;
         }

@@ -7,6 +7,7 @@
 
 #include "sim/board_profile.h"
 #include "sim/sensor_controls.h"
+#include "sim/tof_sensor.h"
 
 namespace Zelvo::sim {
 
@@ -18,8 +19,9 @@ struct SubdevClient {
 
 class SubDevice {
 public:
-    // controls: the sensor's controls, or null for a bridge.
-    SubDevice(const EntityProfile& entity, SensorControls* controls);
+    // controls: the sensor's controls, or null for a bridge. Formats start from the
+    // sensor's default frame; the sensor's pad takes only the sizes the sensor streams.
+    SubDevice(const EntityProfile& entity, SensorControls* controls, const TofSensor& sensor);
 
     const EntityProfile& entity() const { return entity_; }
     bool isSensor() const { return entity_.role == EntityRole::Sensor; }
@@ -40,6 +42,7 @@ private:
 
     EntityProfile entity_;
     SensorControls* controls_;
+    const TofSensor& sensor_;
     std::vector<v4l2_mbus_framefmt> active_;
 };
 

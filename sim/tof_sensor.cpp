@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/sensor_registers.h"
+
 namespace Zelvo::sim {
 namespace {
 
@@ -27,6 +29,42 @@ TofSensor::TofSensor(const Settings& settings)
     Scene(settings.scene).render(kSensorWidth, kSensorHeight, scene_);
     size_t frameCount = (!noise_) ? 1 : (freeRunning_ ? kCachedNoisyFrames : 1);
     frames_.assign(frameCount, std::vector<int16_t>(kPhasesPerFrame * kSamplesPerPhase));
+    if (settings.sensor == "vga") {
+        vga_ = std::make_unique<VgaSensor>(settings);
+        calibrationMemory_ = vga_->calibrationMemory(kCalibrationMemoryBytes);
+    }
+}
+
+TofSensor::~TofSensor() = default;
+
+uint32_t TofSensor::defaultFrameWidth() const {
+    return vga_ ? vgaModes().front().width : kSensorWidth;
+}
+
+uint32_t TofSensor::defaultFrameHeight() const {
+    return vga_ ? vgaModes().front().rows() : kSensorHeight;
+}
+
+void TofSensor::fitFrameSize(uint32_t& width, uint32_t& height) const {
+    if (!vga_) {
+        width = kSensorWidth;
+        height = kSensorHeight;
+        return;
+    }
+    const VgaMode& mode = nearestVgaMode(width, height);
+    width = mode.width;
+    height = mode.rows();
+}
+
+uint8_t TofSensor::calibrationByte(uint32_t address) const {
+    if (!vga_) return SensorRegisters::calibrationByte(address);
+    return calibrationMemory_[address % calibrationMemory_.size()];
+}
+
+const uint16_t* TofSensor::nextVgaFrame(uint32_t width, uint32_t rows, const VgaMode*& mode) {
+    if (!vga_) return nullptr;
+    mode = &nearestVgaMode(width, rows);
+    return vga_->nextFrame(*mode, exposure_);
 }
 
 double TofSensor::modulationFrequencyHz() const {

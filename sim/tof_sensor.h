@@ -1,13 +1,17 @@
-// The simulated HQVGA time-of-flight sensor: its controls, its frame rate and the four
-// phase images it renders from the scene for every depth frame.
+// The simulated time-of-flight sensor: its controls, its frame rate, its calibration
+// memory and its frames. The HQVGA sensor renders four phase images from the scene for
+// every depth frame; the VGA sensor (sim/vga_sensor.h) one raw frame of the mode its frame
+// size selects.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sim/noise_source.h"
 #include "sim/scene.h"
 #include "sim/settings.h"
+#include "sim/vga_sensor.h"
 
 namespace Zelvo::sim {
 
@@ -27,6 +31,23 @@ constexpr int kFrameRateMax = 240;
 class TofSensor {
 public:
     explicit TofSensor(const Settings& settings);
+    ~TofSensor();
+
+    bool isVga() const { return vga_ != nullptr; }
+    // The frame one capture buffer carries by default: a 240 x 180 phase image, or the
+    // VGA sensor's full-size single-frequency raw frame.
+    uint32_t defaultFrameWidth() const;
+    uint32_t defaultFrameHeight() const;
+    // The frame size the sensor streams for a requested one: its single size (HQVGA) or
+    // the nearest of its modes (VGA).
+    void fitFrameSize(uint32_t& width, uint32_t& height) const;
+    // Frames the sensor sends per depth frame, one per capture buffer.
+    int subFramesPerFrame() const { return vga_ ? 1 : kPhasesPerFrame; }
+    // A byte of the module's calibration memory.
+    uint8_t calibrationByte(uint32_t address) const;
+    // The VGA sensor's next raw frame for a frame of this size, fitted to a mode (mode
+    // says which); null on the HQVGA sensor. Valid until the next call.
+    const uint16_t* nextVgaFrame(uint32_t width, uint32_t rows, const VgaMode*& mode);
 
     int rangeControl() const { return rangeControl_; }
     int exposure() const { return exposure_; }
@@ -71,6 +92,9 @@ private:
     std::vector<std::vector<int16_t>> frames_;
     size_t nextCached_ = 0;
     bool cacheValid_ = false;
+
+    std::unique_ptr<VgaSensor> vga_;
+    std::vector<uint8_t> calibrationMemory_;  // the VGA module's
 };
 
 }  // namespace Zelvo::sim

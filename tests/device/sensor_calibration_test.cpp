@@ -108,6 +108,7 @@ TEST(SensorCalibration, TheDeviceHandsItOverInPlaceOfTheFileAndCanKeepACopy) {
         ZelvoTOFSensor* sensor = &other;
         if (c.csiSensor) sensor = module.bench.sensor.get();
         ASSERT_EQ(device.init(sensor, VGA), 0);
+        ASSERT_EQ(device.configureSensor(), 0);  // the frame size the raw layout needs
         ASSERT_EQ(device.start(), 0);
         ::unsetenv("ZELVO_DEPTH_LIBRARY");
 

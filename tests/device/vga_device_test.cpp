@@ -65,7 +65,8 @@ struct VgaBench {
     testing::ScratchDirectory scratch;
     testing::FakeDepthLibrary& library = testing::fakeDepthLibrary();
     std::shared_ptr<testing::CallLog> log = std::make_shared<testing::CallLog>();
-    testing::ScriptedSensor sensor{log, testing::SensorScript{640, 480}};
+    // Frames large enough for the raw layout of every size and mode.
+    testing::ScriptedSensor sensor{log, testing::SensorScript{640, 4810}};
     ZelvoDeviceVGA device{PlatformRaspberryPi5, *systemHost()};
     int result = 0;
 };
@@ -210,8 +211,14 @@ TEST(VgaDevice, StartRunsTheSequenceAndDestroysTheHandleWhenTheLibraryFails) {
         bool blockTexts, init, start;
         int result;
         Texts calls;
+        int sensorRows = 4810;  // rows of the sensor's frame
+        int mode = SINGLE_FREQ;
     } cases[] = {
         {"", false, true, true, 0, {"SiSDKInit(640,480)", "SiSDKSetCaliData(5)", "SiSDKStart"}},
+        {"", false, true, true, 0, {"SiSDKInit(640,480)", "SiSDKSetCaliData(5)", "SiSDKStart"},
+         2405},
+        // A frame that cannot hold the double-frequency layout: refused before anything.
+        {"", false, true, true, -1, {}, 2405, DOUBLE_FREQ},
         {"/etc/zelvo", false, true, true, 0,
          {"SiSDKInit(640,480)", "SiSDKSetCaliData(5)", "SiSDKSetConfig(/etc/zelvo)",
           "SiSDKStart"}},
@@ -232,14 +239,19 @@ TEST(VgaDevice, StartRunsTheSequenceAndDestroysTheHandleWhenTheLibraryFails) {
         EXPECT_STREQ(directory, c.directory);
         bench.library.initResult = c.init;
         bench.library.startResult = c.start;
-        SCOPED_TRACE(c.calls.size());
+        ASSERT_EQ(bench.sensor.setControl(FMT_HEIGHT, c.sensorRows), 0);
+        ASSERT_EQ(bench.device.setControl(MODE, c.mode), 0);
+        bench.library.calls.clear();
+        const bool tooSmall = c.sensorRows < 4810 && c.mode == DOUBLE_FREQ;
+        SCOPED_TRACE(std::to_string(c.calls.size()) + " rows " + std::to_string(c.sensorRows));
 
         EXPECT_EQ(bench.device.start(), c.result);
         EXPECT_EQ(bench.library.calls, c.calls);
         EXPECT_EQ(bench.device.streaming(), c.result == 0);
         // The handle survives only texts that cannot be written; a destroyed handle reads
         // no calibration, so its mapping goes too.
-        EXPECT_EQ(bench.device.handle != nullptr, c.result == 0 || c.blockTexts);
+        EXPECT_EQ(bench.device.handle != nullptr, c.result == 0 || c.blockTexts || tooSmall);
+        EXPECT_EQ(::access("ConfigAlgorithm.json", F_OK) == 0, !tooSmall);
         EXPECT_EQ(bench.calibrationHeld().second, c.result == 0 ? 1 : 0);
         EXPECT_EQ(bench.device.close(), 0);
         for (SiSDKHandle* at : bench.library.destroyedAt) EXPECT_EQ(at, &bench.device.handle);

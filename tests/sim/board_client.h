@@ -69,6 +69,10 @@ struct Client {
     std::vector<uint8_t*> maps;
     std::vector<size_t> lengths;
     std::vector<uint8_t> staging;
+    // The frame size setFormat asks for: an HQVGA phase image unless changed.
+    uint32_t width = kWidth;
+    uint32_t height = kHeight;
+    uint32_t stride = 0;  // bytes per line the driver chose
 
     explicit Client(std::shared_ptr<Board> b) : board(std::move(b)) {
         const BoardProfile& profile = board->profile();
@@ -122,22 +126,25 @@ struct Client {
         v4l2_format format{};
         format.type = type;
         if (type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE) {
-            format.fmt.pix_mp.width = kWidth;
-            format.fmt.pix_mp.height = kHeight;
+            format.fmt.pix_mp.width = width;
+            format.fmt.pix_mp.height = height;
             format.fmt.pix_mp.pixelformat = V4L2_PIX_FMT_Y12;
             format.fmt.pix_mp.num_planes = 1;
         } else {
-            format.fmt.pix.width = kWidth;
-            format.fmt.pix.height = kHeight;
+            format.fmt.pix.width = width;
+            format.fmt.pix.height = height;
             format.fmt.pix.pixelformat =
                 board->profile().platform == 6 ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12;
         }
         if (board->ioctl(video, VIDIOC_S_FMT, &format) != 0) return -1;
+        stride = type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE
+                     ? format.fmt.pix_mp.plane_fmt[0].bytesperline
+                     : format.fmt.pix.bytesperline;
         for (int fd : subdevs) {
             v4l2_subdev_format subdev{};
             subdev.which = V4L2_SUBDEV_FORMAT_ACTIVE;
-            subdev.format.width = kWidth;
-            subdev.format.height = kHeight;
+            subdev.format.width = width;
+            subdev.format.height = height;
             subdev.format.code = 0x2013;
             if (board->ioctl(fd, VIDIOC_SUBDEV_S_FMT, &subdev) != 0) return -1;
         }
@@ -220,7 +227,7 @@ struct Client {
                 out += 960;
             }
         } else if (platform == 6) {
-            const size_t rowBytes = kWidth * 3 / 2, stride = (rowBytes + 15) / 16 * 16;
+            const size_t rowBytes = width * 3 / 2, stride = (rowBytes + 15) / 16 * 16;
             size_t pos = 0, at = 0;
             while (at + 8 < length) {
                 samples[pos] = uint16_t((source[at] << 4) | (source[at + 2] & 0x0F));
@@ -228,8 +235,12 @@ struct Client {
                 pos += 2;
                 at += 3;
                 if (at >= length - 8) break;
-                if (pos % kWidth == 0) at += stride - rowBytes;
+                if (pos % width == 0) at += stride - rowBytes;
             }
+        } else if (stride > 2 * width) {
+            // Padded rows: the samples of each.
+            for (size_t at = 0; at + 2 * width <= length; at += stride, out += 2 * width)
+                std::memcpy(out, source + at, 2 * width);
         } else {
             std::memcpy(out, source, length);
         }

@@ -31,6 +31,10 @@ const GoodCase kGoodCases[] = {
     {"board=jetson-xavier", "jetson-xavier", SceneSettings::Kind::Room, 0, 30, true, 1},
     {"board=other", "other", SceneSettings::Kind::Room, 0, 30, true, 1},
     {"sensor=hqvga", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"sensor=vga", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"sensor=vga,board=jetson-nano", "jetson-nano", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"board=rock5b,sensor=vga,fpn=0", "rock5b", SceneSettings::Kind::Room, 0, 30, true, 1, 12,
+     false},
     {"scene=wall:1500", "rpi5", SceneSettings::Kind::Wall, 1500, 30, true, 1},
     {"scene=room", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
     {"fps=0", "rpi5", SceneSettings::Kind::Room, 0, 0, true, 1},
@@ -54,7 +58,8 @@ TEST(SettingsParser, AcceptsEveryDocumentedForm) {
         std::string error;
         ASSERT_TRUE(parseSettings(c.text, settings, error)) << error;
         EXPECT_EQ(settings.board, c.board);
-        EXPECT_EQ(settings.sensor, "hqvga");
+        EXPECT_EQ(settings.sensor,
+                  std::string(c.text).find("sensor=vga") != std::string::npos ? "vga" : "hqvga");
         EXPECT_EQ(settings.scene.kind, c.scene);
         if (c.scene == SceneSettings::Kind::Wall) {
             EXPECT_EQ(settings.scene.wallDistanceMm, c.wallMm);
@@ -81,7 +86,14 @@ const BadCase kBadCases[] = {
     {"board=rpi3", "ZELVO_SIM: invalid value \"rpi3\" for setting \"board\"\n"},
     {"board=", "ZELVO_SIM: invalid value \"\" for setting \"board\"\n"},
     {"board=RPI5", "ZELVO_SIM: invalid value \"RPI5\" for setting \"board\"\n"},
-    {"sensor=vga", "ZELVO_SIM: invalid value \"vga\" for setting \"sensor\"\n"},
+    {"sensor=VGA", "ZELVO_SIM: invalid value \"VGA\" for setting \"sensor\"\n"},
+    // The Orin and Xavier block copy cannot carry a VGA frame, whatever the order.
+    {"sensor=vga,board=jetson-orin", "ZELVO_SIM: setting \"sensor\" \"vga\" cannot stream on "
+                                     "board \"jetson-orin\": its frame copy cannot carry that "
+                                     "sensor's frames\n"},
+    {"board=jetson-xavier,sensor=vga", "ZELVO_SIM: setting \"sensor\" \"vga\" cannot stream on "
+                                       "board \"jetson-xavier\": its frame copy cannot carry that "
+                                       "sensor's frames\n"},
     {"scene=wall", "ZELVO_SIM: invalid value \"wall\" for setting \"scene\"\n"},
     {"scene=wall:", "ZELVO_SIM: invalid value \"wall:\" for setting \"scene\"\n"},
     {"scene=wall:0", "ZELVO_SIM: invalid value \"wall:0\" for setting \"scene\"\n"},

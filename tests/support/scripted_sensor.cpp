@@ -5,7 +5,12 @@
 namespace Zelvo::testing {
 
 ScriptedSensor::ScriptedSensor(std::shared_ptr<CallLog> log, const SensorScript& script)
-    : script(script), log(std::move(log)) {}
+    : script(script), log(std::move(log)) {
+    kept.width = script.width;
+    kept.height = script.height;
+    kept.bit_width = script.bitWidth;
+    kept.bpp = script.bpp;
+}
 
 ScriptedSensor::~ScriptedSensor() { log->add("sensor.destroyed"); }
 
@@ -59,6 +64,9 @@ int ScriptedSensor::getFrame(void* dst, int64_t* timestamp) {
 
 int ScriptedSensor::setControl(CameraCtrl ctrl, int value) {
     log->add(call("sensor.setControl", ctrl, value));
+    // An accepted size applies to the frames of the next stream, as on the CSI sensor.
+    if (script.setControlResult == 0 && ctrl == FMT_WIDTH) kept.width = static_cast<uint32_t>(value);
+    if (script.setControlResult == 0 && ctrl == FMT_HEIGHT) kept.height = static_cast<uint32_t>(value);
     return script.setControlResult;
 }
 
