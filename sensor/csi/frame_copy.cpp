@@ -1,5 +1,6 @@
 #include "sensor/csi/frame_copy.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Zelvo {
@@ -68,13 +69,16 @@ void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t, u
 
 void unpackY12P(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width,
                 uint32_t reportedStride, size_t& pos, size_t capacity) {
-    if (length <= kPackedTailBytes) return;
     const size_t rowBytes = width * 3 / 2;
     const size_t computedStride = (rowBytes + kPackedRowAlignment - 1) / kPackedRowAlignment *
                                   kPackedRowAlignment;
     const size_t stride = reportedStride >= rowBytes ? reportedStride : computedStride;
     const size_t padding = stride - rowBytes;
-    const size_t end = length - kPackedTailBytes;
+    // The tail left unread is the last row's padding: a row without padding (640 or 320
+    // samples) ends in samples, and skipping 8 bytes there would lose the frame's last ones.
+    const size_t tail = std::min(kPackedTailBytes, padding);
+    if (length <= tail) return;
+    const size_t end = length - tail;
     const size_t sampleCapacity = capacity / 2;
     uint16_t* samples = reinterpret_cast<uint16_t*>(dst);
     size_t offset = 0;

@@ -40,7 +40,8 @@ void copyReorder960(const uint8_t* src, uint8_t* dst, size_t length, uint32_t wi
 // 12-bit packed pixels, two samples in three bytes (b0 b1 b2 gives b0<<4 | b2&0x0F and
 // b1<<4 | b2>>4), rows `stride` bytes apart, or when no stride is reported padded to a
 // multiple of 16 bytes; the samples come out right-aligned. The last 8 bytes of the
-// source are not read.
+// source are not read when they are padding (rows padded by 8 bytes or more); rows
+// without padding are read to the end.
 void unpackY12P(const uint8_t* src, uint8_t* dst, size_t length, uint32_t width, uint32_t stride,
                 size_t& pos, size_t capacity);
 

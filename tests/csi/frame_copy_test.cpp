@@ -143,6 +143,22 @@ TEST(FrameCopy, UnpackY12PSkipsThe8PaddingBytesOfEach368ByteRow) {
     EXPECT_EQ(samples[240 * 180], 0xFFFF);
 }
 
+// 640-sample rows are 960 bytes, a multiple of 16: no padding, and the frame's last 8
+// bytes are samples (the old rule left the last row's last five samples behind).
+TEST(FrameCopy, UnpackY12PReadsRowsWithoutPaddingToTheEnd) {
+    for (const uint32_t width : {640u, 320u}) {
+        const size_t rowBytes = width * 3 / 2, rows = 4;
+        std::vector<uint8_t> source(rowBytes * rows, 0x11);
+        std::vector<uint16_t> samples(width * rows + 4, 0xFFFF);
+        size_t pos = 0;
+        unpackY12P(source.data(), reinterpret_cast<uint8_t*>(samples.data()), source.size(),
+                   width, 0, pos, samples.size() * 2);
+        EXPECT_EQ(pos, width * rows) << width;
+        EXPECT_EQ(samples[width * rows - 1], 0x111) << width;
+        EXPECT_EQ(samples[width * rows], 0xFFFF) << width;
+    }
+}
+
 TEST(FrameCopy, UnpackY12PIgnoresBuffersOf8BytesOrLess) {
     const std::vector<uint8_t> source(8, 0x55);
     std::vector<uint16_t> samples(8, 0xFFFF);
