@@ -66,6 +66,10 @@ private:
     std::filesystem::path previous_;
 };
 
+const std::string kFiltersOff =
+    "[DenoisingParams]\nTDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\n"
+    "SDenoiseLevel_Gray=0\n\n[RepairParams]\nERDOLvl=0\n\n";
+
 // Distances along the image, pixel by pixel, from `near` to `far`.
 double rampDistance(double near, double far, int i) {
     return near + (far - near) * i / (kPixels - 1.0);
@@ -84,7 +88,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SiSDKCreate(&handle_));
         ASSERT_TRUE(SiSDKInit(handle_, kWidth, kHeight));
-        // An empty configuration folder: the defaults, whatever the working directory holds.
+        // A configuration folder of the plain pipeline, whatever the working directory holds:
+        // every filter off, so that results are the exact arithmetic of each pixel alone.
+        config_.writeParameters(kFiltersOff);
         SiSDKSetConfig(handle_, config_.path().c_str());
     }
     void TearDown() override { SiSDKDestroy(&handle_); }
@@ -267,16 +273,16 @@ TEST_F(DepthLibrary, SaturatedAndWeakPixelsAreInvalid) {
 TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
     TemporaryFolder working;
     const WorkingDirectory inWorking(working.path());
-    working.writeParameters("[ConfidenceParams]\nValidDistMin=600\nValidDistMax=1000\n");
-    const std::string denoising =
-        "[DenoisingParams]\nTDenoiseLevel_Depth=3\n\n[RepairParams]\nERDOLvl=3\n\n";
+    working.writeParameters(kFiltersOff +
+                            "[ConfidenceParams]\nValidDistMin=600\nValidDistMax=1000\n");
+    const std::string& denoising = kFiltersOff;
     const struct {
         const char* name;
         const char* configText;  // written to the configuration folder, or none
         bool useConfigFolder;
         double minimum, maximum;
     } steps[] = {
-        {"folder without the file: defaults", nullptr, true, 0, 7000},
+        {"folder with the filters off: default range", nullptr, true, 0, 7000},
         {"file in the folder", "[ConfidenceParams]\nValidDistMin=400\nValidDistMax=900\n", true,
          400, 900},
         {"changed file, next start",
