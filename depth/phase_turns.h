@@ -30,11 +30,11 @@ inline V phaseTurnsOf(V q, V i) {
     const V r = min(ai, aq) / max(max(ai, aq), V(kAtanSmallest));
     const V s = r * r;
     V p = kAtanTurns5;  // Horner's scheme in r^2
-    p = p * s + kAtanTurns4;
-    p = p * s + kAtanTurns3;
-    p = p * s + kAtanTurns2;
-    p = p * s + kAtanTurns1;
-    p = p * s + kAtanTurns0;
+    p = mulAdd(p, s, V(kAtanTurns4));
+    p = mulAdd(p, s, V(kAtanTurns3));
+    p = mulAdd(p, s, V(kAtanTurns2));
+    p = mulAdd(p, s, V(kAtanTurns1));
+    p = mulAdd(p, s, V(kAtanTurns0));
     V turns = r * p;                                      // first octant
     turns = select(aq > ai, V(0.25f) - turns, turns);     // first quadrant
     turns = select(i < V(0.0f), V(0.5f) - turns, turns);  // upper half

@@ -7,6 +7,10 @@
 #include "depth/pixel_rows.h"
 #include "depth/simd.h"
 
+// The blocks are large, and inlined into their loops whatever the compiler would weigh: a call
+// per vector would reload every constant and row pointer.
+#define ZELVO_DEPTH_INLINE inline __attribute__((always_inline))
+
 namespace ZelvoDepth {
 inline namespace ZELVO_DEPTH_ISA {
 namespace loops {
@@ -25,7 +29,7 @@ inline V nearestWhole(V value) {
 
 // Steps 1 to 3 for the pixels x .. x + lanes - 1.
 template <class V, bool kTwo>
-inline void prepareBlock(const SampleRows& in, const StateRows& state, const PreparedRow& out,
+ZELVO_DEPTH_INLINE void prepareBlock(const SampleRows& in, const StateRows& state, const PreparedRow& out,
                          const FrameSetup& setup, int x) {
     constexpr int kFrequencies = kTwo ? 2 : 1;
     V i[2], q[2];
@@ -43,7 +47,7 @@ inline void prepareBlock(const SampleRows& in, const StateRows& state, const Pre
         const V s3 = V::loadSamples(in.phase[f][3] + x);
         i[f] = s0 - s2;
         q[f] = s1 - s3;
-        const V squares = i[f] * i[f] + q[f] * q[f];
+        const V squares = mulAdd(q[f], q[f], i[f] * i[f]);
         const V mean = V(0.25f) * ((s0 + s1) + (s2 + s3));
         top = max(top, max(max(s0, s1), max(s2, s3)));
         level = max(level, mean);
@@ -62,13 +66,15 @@ inline void prepareBlock(const SampleRows& in, const StateRows& state, const Pre
         for (int f = 0; f < kFrequencies; ++f) {
             si[f] = V::load(state.previous[2 * f] + x);
             sq[f] = V::load(state.previous[2 * f + 1] + x);
-            difference = difference + (square(i[f] - si[f]) + square(q[f] - sq[f]));
+            const V di = i[f] - si[f];
+            const V dq = q[f] - sq[f];
+            difference = mulAdd(dq, dq, mulAdd(di, di, difference));
         }
         const auto moved = difference > noise * V(setup.depthReset);
         const V alpha = setup.filters.depthAlpha;
         for (int f = 0; f < kFrequencies; ++f) {
-            i[f] = select(moved, i[f], si[f] + alpha * (i[f] - si[f]));
-            q[f] = select(moved, q[f], sq[f] + alpha * (q[f] - sq[f]));
+            i[f] = select(moved, i[f], mulAdd(alpha, i[f] - si[f], si[f]));
+            q[f] = select(moved, q[f], mulAdd(alpha, q[f] - sq[f], sq[f]));
             if (state.next[0] != nullptr) {
                 i[f].store(state.next[2 * f] + x);
                 q[f].store(state.next[2 * f + 1] + x);
@@ -78,8 +84,8 @@ inline void prepareBlock(const SampleRows& in, const StateRows& state, const Pre
     if (setup.filters.grayAlpha > 0.0f) {
         const V previous = V::load(state.previous[4] + x);
         const auto moved = square(amplitude - previous) > noise * V(setup.grayReset);
-        amplitude =
-            select(moved, amplitude, previous + V(setup.filters.grayAlpha) * (amplitude - previous));
+        amplitude = select(moved, amplitude,
+                           mulAdd(V(setup.filters.grayAlpha), amplitude - previous, previous));
         if (state.next[4] != nullptr) amplitude.store(state.next[4] + x);
     }
     for (int f = 0; f < kFrequencies; ++f) {
@@ -100,13 +106,12 @@ void prepareLoop(const SampleRows& in, const StateRows& state, const PreparedRow
 }
 
 // Steps 4 to 9.
-template <class V, bool kTwo>
-inline void finishBlock(const PreparedRow* window, const float* grid0, const float* grid1,
+// The window radii are template parameters: the compiler unrolls the windows whole.
+template <class V, bool kTwo, int kRadius, int kGrayRadius>
+ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid0, const float* grid1,
                         const DepthRow& out, const FrameSetup& setup, int x) {
     constexpr int kFrequencies = kTwo ? 2 : 1;
-    const int centre = setup.filters.depthRadius > setup.filters.grayRadius
-                           ? setup.filters.depthRadius
-                           : setup.filters.grayRadius;
+    constexpr int centre = kRadius > kGrayRadius ? kRadius : kGrayRadius;
     const PreparedRow& c = window[centre];
     const V inverseNoise = V::load(c.inverseNoise + x);
     V ci[2], cq[2], si[2], sq[2];
@@ -114,7 +119,7 @@ inline void finishBlock(const PreparedRow* window, const float* grid0, const flo
         ci[f] = si[f] = V::load(c.i[f] + x);
         cq[f] = sq[f] = V::load(c.q[f] + x);
     }
-    const int radius = setup.filters.depthRadius;
+    constexpr int radius = kRadius;
     if (radius > 0) {
         const V scale = inverseNoise * V(setup.depthSpatialScale);
         for (int dy = -radius; dy <= radius; ++dy) {
@@ -126,18 +131,20 @@ inline void finishBlock(const PreparedRow* window, const float* grid0, const flo
                 for (int f = 0; f < kFrequencies; ++f) {
                     ni[f] = V::load(row.i[f] + x + dx);
                     nq[f] = V::load(row.q[f] + x + dx);
-                    difference = difference + (square(ni[f] - ci[f]) + square(nq[f] - cq[f]));
+                    const V di = ni[f] - ci[f];
+                    const V dq = nq[f] - cq[f];
+                    difference = mulAdd(dq, dq, mulAdd(di, di, difference));
                 }
-                const V weight = max(V(0.0f), V(1.0f) - difference * scale);
+                const V weight = max(V(0.0f), mulSub(difference, scale, V(1.0f)));
                 for (int f = 0; f < kFrequencies; ++f) {
-                    si[f] = si[f] + weight * ni[f];
-                    sq[f] = sq[f] + weight * nq[f];
+                    si[f] = mulAdd(weight, ni[f], si[f]);
+                    sq[f] = mulAdd(weight, nq[f], sq[f]);
                 }
             }
         }
     }
     V amplitude = V::load(c.amplitude + x);
-    const int grayRadius = setup.filters.grayRadius;
+    constexpr int grayRadius = kGrayRadius;
     if (grayRadius > 0) {
         const V scale = inverseNoise * V(setup.graySpatialScale);
         V sum = amplitude;
@@ -147,8 +154,9 @@ inline void finishBlock(const PreparedRow* window, const float* grid0, const flo
             for (int dx = -grayRadius; dx <= grayRadius; ++dx) {
                 if (dx == 0 && dy == 0) continue;
                 const V neighbour = V::load(row.amplitude + x + dx);
-                const V weight = max(V(0.0f), V(1.0f) - square(neighbour - amplitude) * scale);
-                sum = sum + weight * neighbour;
+                const V step = neighbour - amplitude;
+                const V weight = max(V(0.0f), mulSub(step * step, scale, V(1.0f)));
+                sum = mulAdd(weight, neighbour, sum);
                 weights = weights + weight;
             }
         }
@@ -192,18 +200,44 @@ inline void finishBlock(const PreparedRow* window, const float* grid0, const flo
 }
 
 // Runs over whole vectors: the rows have kRowTail columns of room after the last pixel.
-template <class V, bool kTwo>
+template <class V, bool kTwo, int kRadius, int kGrayRadius>
 void finishLoop(const PreparedRow* window, const float* grid0, const float* grid1,
                 const DepthRow& out, const FrameSetup& setup, int width) {
     for (int x = 0; x < width; x += V::kLanes)
-        finishBlock<V, kTwo>(window, grid0, grid1, out, setup, x);
+        finishBlock<V, kTwo, kRadius, kGrayRadius>(window, grid0, grid1, out, setup, x);
+}
+
+template <class V, bool kTwo, int kRadius>
+void finishLoop(const PreparedRow* window, const float* grid0, const float* grid1,
+                const DepthRow& out, const FrameSetup& setup, int width) {
+    switch (setup.filters.grayRadius) {
+        case 0:
+            return finishLoop<V, kTwo, kRadius, 0>(window, grid0, grid1, out, setup, width);
+        case 1:
+            return finishLoop<V, kTwo, kRadius, 1>(window, grid0, grid1, out, setup, width);
+        default:
+            return finishLoop<V, kTwo, kRadius, 2>(window, grid0, grid1, out, setup, width);
+    }
+}
+
+template <class V, bool kTwo>
+void finishLoop(const PreparedRow* window, const float* grid0, const float* grid1,
+                const DepthRow& out, const FrameSetup& setup, int width) {
+    switch (setup.filters.depthRadius) {
+        case 0:
+            return finishLoop<V, kTwo, 0>(window, grid0, grid1, out, setup, width);
+        case 1:
+            return finishLoop<V, kTwo, 1>(window, grid0, grid1, out, setup, width);
+        default:
+            return finishLoop<V, kTwo, 2>(window, grid0, grid1, out, setup, width);
+    }
 }
 
 // Step 10: the depth rows are padded by kRowPad repeated columns.
-template <class V>
-inline void repairBlock(const DepthRow* window, const DepthRow& out, const FrameSetup& setup,
+template <class V, int kReach>
+ZELVO_DEPTH_INLINE void repairBlock(const DepthRow* window, const DepthRow& out, const FrameSetup& setup,
                         int x) {
-    const int reach = setup.filters.flyingReach;
+    constexpr int reach = kReach;
     const DepthRow& c = window[reach];
     const V depth = V::load(c.depth + x);
     const V confidence = V::load(c.confidence + x);
@@ -225,12 +259,24 @@ inline void repairBlock(const DepthRow* window, const DepthRow& out, const Frame
     select(flying, zero, confidence).store(out.confidence + x);
 }
 
-template <class V>
+template <class V, int kReach>
 void repairLoop(const DepthRow* window, const DepthRow& out, const FrameSetup& setup,
                 int width) {
     int x = 0;
-    for (; x + V::kLanes <= width; x += V::kLanes) repairBlock<V>(window, out, setup, x);
-    for (; x < width; ++x) repairBlock<Scalar>(window, out, setup, x);
+    for (; x + V::kLanes <= width; x += V::kLanes) repairBlock<V, kReach>(window, out, setup, x);
+    for (; x < width; ++x) repairBlock<Scalar, kReach>(window, out, setup, x);
+}
+
+template <class V>
+void repair(const DepthRow* window, const DepthRow& out, const FrameSetup& setup, int width) {
+    switch (setup.filters.flyingReach) {
+        case 0:
+            return repairLoop<V, 0>(window, out, setup, width);
+        case 1:
+            return repairLoop<V, 1>(window, out, setup, width);
+        default:
+            return repairLoop<V, 2>(window, out, setup, width);
+    }
 }
 
 template <class V>
@@ -255,7 +301,7 @@ void finish(const PreparedRow* window, const float* grid0, const float* grid1, c
 
 template <class V>
 PixelLoops pixelLoopsOf(const char* name) {
-    return {name, &loops::prepare<V>, &loops::finish<V>, &loops::repairLoop<V>};
+    return {name, &loops::prepare<V>, &loops::finish<V>, &loops::repair<V>};
 }
 
 }  // namespace ZELVO_DEPTH_ISA

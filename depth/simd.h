@@ -2,8 +2,9 @@
 // form), four floats of SSE2, eight of AVX2, four of NEON. Each offers the same operations,
 // so a loop written once as a template over the type builds in every form. The x86 types
 // and the float type round alike (the same IEEE operations, exact division and square
-// root), so their results agree bit for bit; NEON on 32-bit ARM has no vector division or
-// square root and refines estimates instead (docs/depth-library.md gives the tolerance).
+// root, multiply-adds rounded twice), so their results agree bit for bit; AVX2 fuses its
+// multiply-adds, and NEON on 32-bit ARM has no vector division or square root and refines
+// estimates instead (docs/depth-library.md gives the tolerance).
 #pragma once
 
 #include <cmath>
@@ -62,6 +63,9 @@ struct Scalar {
     // Toward zero, through a 32-bit integer.
     friend Scalar truncate(Scalar a) { return static_cast<float>(static_cast<int32_t>(a.v)); }
     friend Scalar select(bool m, Scalar a, Scalar b) { return m ? a : b; }
+    // a * b + c and c - a * b, each rounded twice (only AVX2 fuses them).
+    friend Scalar mulAdd(Scalar a, Scalar b, Scalar c) { return a.v * b.v + c.v; }
+    friend Scalar mulSub(Scalar a, Scalar b, Scalar c) { return c.v - a.v * b.v; }
 };
 
 #if defined(__SSE2__)
@@ -100,6 +104,8 @@ struct Sse2 {
     friend Sse2 select(Mask m, Sse2 a, Sse2 b) {
         return _mm_or_ps(_mm_and_ps(m.m, a.v), _mm_andnot_ps(m.m, b.v));
     }
+    friend Sse2 mulAdd(Sse2 a, Sse2 b, Sse2 c) { return _mm_add_ps(_mm_mul_ps(a.v, b.v), c.v); }
+    friend Sse2 mulSub(Sse2 a, Sse2 b, Sse2 c) { return _mm_sub_ps(c.v, _mm_mul_ps(a.v, b.v)); }
 };
 #endif
 
@@ -137,6 +143,9 @@ struct Avx2 {
     friend Avx2 sqrt(Avx2 a) { return _mm256_sqrt_ps(a.v); }
     friend Avx2 truncate(Avx2 a) { return _mm256_cvtepi32_ps(_mm256_cvttps_epi32(a.v)); }
     friend Avx2 select(Mask m, Avx2 a, Avx2 b) { return _mm256_blendv_ps(b.v, a.v, m.m); }
+    // Fused: one rounding, so these differ from the other forms in the last bit.
+    friend Avx2 mulAdd(Avx2 a, Avx2 b, Avx2 c) { return _mm256_fmadd_ps(a.v, b.v, c.v); }
+    friend Avx2 mulSub(Avx2 a, Avx2 b, Avx2 c) { return _mm256_fnmadd_ps(a.v, b.v, c.v); }
 };
 #endif
 
@@ -184,6 +193,8 @@ struct Neon {
     }
     friend Neon truncate(Neon a) { return vcvtq_f32_s32(vcvtq_s32_f32(a.v)); }
     friend Neon select(Mask m, Neon a, Neon b) { return vbslq_f32(m.m, a.v, b.v); }
+    friend Neon mulAdd(Neon a, Neon b, Neon c) { return vaddq_f32(vmulq_f32(a.v, b.v), c.v); }
+    friend Neon mulSub(Neon a, Neon b, Neon c) { return vsubq_f32(c.v, vmulq_f32(a.v, b.v)); }
 };
 #endif
 
