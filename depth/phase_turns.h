@@ -19,15 +19,26 @@ constexpr float kAtanTurns2 = 0.030802907422184944f;
 constexpr float kAtanTurns3 = -0.018529849126935005f;
 constexpr float kAtanTurns4 = 0.00837908498942852f;
 constexpr float kAtanTurns5 = -0.001865157624706626f;
-// Floor of the divisor: (0, 0) gives 0, and filtered (fractional) signals stay exact.
-constexpr float kAtanSmallest = 1e-20f;
+// Floor of the divisor: (0, 0) gives 0, and filtered (fractional) signals stay exact; small
+// enough for any real signal, large enough that a product of three such floors stays normal.
+constexpr float kAtanSmallest = 1e-10f;
 
-// atan2(q, i) / (2 pi), taken in [0, 1).
+// The octant ratio min(|i|, |q|) / max(|i|, |q|) as a numerator and a divisor, so that the
+// pixel loops can share one division among several quotients.
 template <class V>
-inline V phaseTurnsOf(V q, V i) {
+struct OctantRatio {
+    V ai, aq, smaller, larger;
+};
+template <class V>
+inline OctantRatio<V> octantRatio(V q, V i) {
     const V ai = abs(i);
     const V aq = abs(q);
-    const V r = min(ai, aq) / max(max(ai, aq), V(kAtanSmallest));
+    return {ai, aq, min(ai, aq), max(max(ai, aq), V(kAtanSmallest))};
+}
+
+// atan2(q, i) / (2 pi), taken in [0, 1), from the parts and the ratio r = smaller / larger.
+template <class V>
+inline V phaseTurnsAt(V q, V i, const OctantRatio<V>& parts, V r) {
     const V s = r * r;
     V p = kAtanTurns5;  // Horner's scheme in r^2
     p = mulAdd(p, s, V(kAtanTurns4));
@@ -35,10 +46,16 @@ inline V phaseTurnsOf(V q, V i) {
     p = mulAdd(p, s, V(kAtanTurns2));
     p = mulAdd(p, s, V(kAtanTurns1));
     p = mulAdd(p, s, V(kAtanTurns0));
-    V turns = r * p;                                      // first octant
-    turns = select(aq > ai, V(0.25f) - turns, turns);     // first quadrant
-    turns = select(i < V(0.0f), V(0.5f) - turns, turns);  // upper half
-    return select(q < V(0.0f), V(1.0f) - turns, turns);   // whole circle
+    V turns = r * p;                                                // first octant
+    turns = select(parts.aq > parts.ai, V(0.25f) - turns, turns);  // first quadrant
+    turns = select(i < V(0.0f), V(0.5f) - turns, turns);           // upper half
+    return select(q < V(0.0f), V(1.0f) - turns, turns);            // whole circle
+}
+
+template <class V>
+inline V phaseTurnsOf(V q, V i) {
+    const OctantRatio<V> parts = octantRatio(q, i);
+    return phaseTurnsAt(q, i, parts, parts.smaller / parts.larger);
 }
 
 inline float phaseTurns(float q, float i) { return phaseTurnsOf(Scalar(q), Scalar(i)).v; }

@@ -38,8 +38,8 @@ ZELVO_DEPTH_INLINE void prepareBlock(const SampleRows& in, const StateRows& stat
     if (kTwo) undemodulated = max(gray, V::loadSamples(in.background + x));
     V top = undemodulated;
     V level = undemodulated;
-    V squaredConfidence = 0.0f;
     V amplitude = 0.0f;
+    V power[2], variance[2];  // (I^2 + Q^2) / 2 = 2 a^2, and the frequency's noise variance
     for (int f = 0; f < kFrequencies; ++f) {
         const V s0 = V::loadSamples(in.phase[f][0] + x);
         const V s1 = V::loadSamples(in.phase[f][1] + x);
@@ -51,13 +51,23 @@ ZELVO_DEPTH_INLINE void prepareBlock(const SampleRows& in, const StateRows& stat
         const V mean = V(0.25f) * ((s0 + s1) + (s2 + s3));
         top = max(top, max(max(s0, s1), max(s2, s3)));
         level = max(level, mean);
-        const V ratio = (V(0.5f) * squares) /
-                        (V(kReadNoise * kReadNoise) + V(kShotNoiseGain) * max(mean, undemodulated));
+        power[f] = V(0.5f) * squares;
+        variance[f] = V(kReadNoise * kReadNoise) + V(kShotNoiseGain) * max(mean, undemodulated);
         const V a = V(0.5f) * sqrt(squares);
-        squaredConfidence = f == 0 ? ratio : min(squaredConfidence, ratio);
         amplitude = f == 0 ? a : V(0.5f) * (amplitude + a);
     }
     const V noise = V(kReadNoise * kReadNoise) + V(kShotNoiseGain) * level;
+    // One division for the three quotients: the divider is the scarcest unit of the loop.
+    V inverseNoise, squaredConfidence;
+    if (!kTwo) {
+        inverseNoise = V(1.0f) / noise;  // the variance of the one frequency
+        squaredConfidence = power[0] * inverseNoise;
+    } else {
+        const V inverse = V(1.0f) / (variance[0] * variance[1] * noise);
+        inverseNoise = variance[0] * variance[1] * inverse;
+        squaredConfidence = min(power[0] * (variance[1] * noise * inverse),
+                                power[1] * (variance[0] * noise * inverse));
+    }
     const V confidence = select(top < V(kSaturatedSample), sqrt(squaredConfidence), V(0.0f));
 
     if (setup.filters.depthAlpha > 0.0f) {
@@ -93,7 +103,7 @@ ZELVO_DEPTH_INLINE void prepareBlock(const SampleRows& in, const StateRows& stat
         q[f].store(out.q[f] + x);
     }
     amplitude.store(out.amplitude + x);
-    (V(1.0f) / noise).store(out.inverseNoise + x);
+    inverseNoise.store(out.inverseNoise + x);
     confidence.store(out.confidence + x);
 }
 
@@ -144,6 +154,7 @@ ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid
         }
     }
     V amplitude = V::load(c.amplitude + x);
+    V graySum = amplitude, grayWeights = 1.0f;
     constexpr int grayRadius = kGrayRadius;
     if (grayRadius > 0) {
         const V scale = inverseNoise * V(setup.graySpatialScale);
@@ -160,10 +171,26 @@ ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid
                 weights = weights + weight;
             }
         }
-        amplitude = sum / weights;
+        graySum = sum;
+        grayWeights = weights;
     }
 
-    const V t0 = fractionOfTurnOf(phaseTurnsOf(sq[0], si[0]) -
+    // The octant ratios of the two phases share one division (the divider is the scarcest
+    // unit of the loop); the amplitude's mean takes its own, so that the amplitude filter
+    // leaves the depth bit for bit.
+    if (grayRadius > 0) amplitude = graySum / grayWeights;
+    OctantRatio<V> parts[2];
+    V ratio[2];
+    for (int f = 0; f < kFrequencies; ++f) parts[f] = octantRatio(sq[f], si[f]);
+    if (kTwo) {
+        const V inverse = V(1.0f) / (parts[0].larger * parts[1].larger);
+        ratio[0] = parts[0].smaller * parts[1].larger * inverse;
+        ratio[1] = parts[1].smaller * parts[0].larger * inverse;
+    } else {
+        ratio[0] = parts[0].smaller / parts[0].larger;
+    }
+
+    const V t0 = fractionOfTurnOf(phaseTurnsAt(sq[0], si[0], parts[0], ratio[0]) -
                                   (V::load(grid0 + x) + V(setup.frameOffset[0])));
     V distance, confidence = V::load(c.confidence + x);
     auto usable = confidence >= V(kMinConfidence);
@@ -174,7 +201,7 @@ ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid
         const V m0 = static_cast<float>(pair.m0);
         const V m1 = static_cast<float>(pair.m1);
         const V reciprocalM0 = 1.0f / static_cast<float>(pair.m0);
-        const V t1 = fractionOfTurnOf(phaseTurnsOf(sq[1], si[1]) -
+        const V t1 = fractionOfTurnOf(phaseTurnsAt(sq[1], si[1], parts[1], ratio[1]) -
                                       (V::load(grid1 + x) + V(setup.frameOffset[1])));
         // e = m0 t1 - m1 t0 and r = round(e), in -m1..m0 since both phases lie in [0, 1);
         // n0 = r k mod m0, taken as (s k + m0 - 1) mod m0 of s = r + m1 >= 0 (m1 k = 1), and
