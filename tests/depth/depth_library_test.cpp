@@ -277,6 +277,20 @@ TEST_F(DepthLibrary, SaturatedAndWeakPixelsAreInvalid) {
     }
 }
 
+// An environment variable set for a scope (unset: null), the former value back afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) old_ = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
+
+private:
+    const char* name_;
+    std::string old_;
+};
+
 TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
     TemporaryFolder working;
     const WorkingDirectory inWorking(working.path());
@@ -288,6 +302,7 @@ TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
         const char* configText;  // written to the configuration folder, or none
         bool useConfigFolder;
         double minimum, maximum;
+        int environment = 0;  // ZELVO_DEPTH_CONFIG_DIR: 0 unset, 1 the folder, 2 the working one
     } steps[] = {
         {"folder with the filters off: default range", nullptr, true, 0, 7000},
         {"file in the folder", "[ConfidenceParams]\nValidDistMin=400\nValidDistMax=900\n", true,
@@ -297,9 +312,13 @@ TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
         {"unreadable values keep the defaults",
          "[ConfidenceParams]\nValidDistMin=near\nValidDistMax=inf\n", true, 0, 7000},
         {"no folder: the working directory's file", nullptr, false, 600, 1000},
+        {"no folder: the environment's folder first", nullptr, false, 0, 7000, 1},
+        {"the folder given before the environment's", nullptr, true, 0, 7000, 2},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
+        const char* environment[] = {nullptr, config_.path().c_str(), working.path().c_str()};
+        const ScopedVariable variable("ZELVO_DEPTH_CONFIG_DIR", environment[step.environment]);
         if (step.configText) config_.writeParameters(denoising + step.configText);
         ASSERT_TRUE(SiSDKInit(handle_, kWidth, kHeight));  // forgets the folder
         if (step.useConfigFolder) SiSDKSetConfig(handle_, config_.path().c_str());
@@ -460,20 +479,6 @@ TEST(DepthLibraryCalls, RefuseWhatTheyCannotUseAndDestroyTwice) {
     SiSDKDestroy(&handle);
     SiSDKDestroy(nullptr);
 }
-
-// An environment variable set for a scope (unset: null), the former value back afterwards.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
-
-private:
-    const char* name_;
-    std::string old_;
-};
 
 // A started handle of its own: a size, a mode and a parameters text (empty: the defaults).
 class Handle {
