@@ -277,7 +277,8 @@ ZELVO_DEPTH_INLINE void repairBlock(const DepthRow* window, const DepthRow& out,
         for (const auto& axis : kAxes) {
             const V a = V::load(window[reach - k * axis[1]].depth + x - k * axis[0]);
             const V b = V::load(window[reach + k * axis[1]].depth + x + k * axis[0]);
-            flying = flying | ((a > zero) & (b > zero) & (abs(a - b) > jump * max(a, b)) &
+            // Both valid (depths are never negative), far apart, and the pixel near neither.
+            flying = flying | ((min(a, b) > zero) & (abs(a - b) > jump * max(a, b)) &
                                (min(abs(depth - a), abs(depth - b)) > margin));
         }
     }
