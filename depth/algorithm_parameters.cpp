@@ -17,23 +17,36 @@ struct ParameterKey {
     const char* section;
     const char* key;
     Number AlgorithmParameters::*member;
+    Number lowest, highest;
+    const char* range;  // as the complaint words it
 };
 
+constexpr const char* kLevels = "0..5";
 constexpr ParameterKey<int> kIntegerKeys[] = {
-    {"DenoisingParams", "TDenoiseLevel_Depth", &AlgorithmParameters::tDenoiseLevelDepth},
-    {"DenoisingParams", "SDenoiseLevel_Depth", &AlgorithmParameters::sDenoiseLevelDepth},
-    {"DenoisingParams", "TDenoiseMethod_Depth", &AlgorithmParameters::tDenoiseMethodDepth},
-    {"DenoisingParams", "SDenoiseMethod_Depth", &AlgorithmParameters::sDenoiseMethodDepth},
-    {"DenoisingParams", "TDenoiseLevel_Gray", &AlgorithmParameters::tDenoiseLevelGray},
-    {"DenoisingParams", "SDenoiseLevel_Gray", &AlgorithmParameters::sDenoiseLevelGray},
-    {"DenoisingParams", "TDenoiseMethod_Gray", &AlgorithmParameters::tDenoiseMethodGray},
-    {"DenoisingParams", "SDenoiseMethod_Gray", &AlgorithmParameters::sDenoiseMethodGray},
-    {"RepairParams", "ERDOLvl", &AlgorithmParameters::erdoLevel},
+    {"DenoisingParams", "TDenoiseLevel_Depth", &AlgorithmParameters::tDenoiseLevelDepth, 0, 5,
+     kLevels},
+    {"DenoisingParams", "SDenoiseLevel_Depth", &AlgorithmParameters::sDenoiseLevelDepth, 0, 5,
+     kLevels},
+    {"DenoisingParams", "TDenoiseMethod_Depth", &AlgorithmParameters::tDenoiseMethodDepth, 1, 1,
+     "1"},
+    {"DenoisingParams", "SDenoiseMethod_Depth", &AlgorithmParameters::sDenoiseMethodDepth, 1, 1,
+     "1"},
+    {"DenoisingParams", "TDenoiseLevel_Gray", &AlgorithmParameters::tDenoiseLevelGray, 0, 5,
+     kLevels},
+    {"DenoisingParams", "SDenoiseLevel_Gray", &AlgorithmParameters::sDenoiseLevelGray, 0, 5,
+     kLevels},
+    {"DenoisingParams", "TDenoiseMethod_Gray", &AlgorithmParameters::tDenoiseMethodGray, 1, 1,
+     "1"},
+    {"DenoisingParams", "SDenoiseMethod_Gray", &AlgorithmParameters::sDenoiseMethodGray, 1, 1,
+     "1"},
+    {"RepairParams", "ERDOLvl", &AlgorithmParameters::erdoLevel, 0, 5, kLevels},
 };
 
 constexpr ParameterKey<float> kDistanceKeys[] = {
-    {"ConfidenceParams", "ValidDistMin", &AlgorithmParameters::validDistMin},
-    {"ConfidenceParams", "ValidDistMax", &AlgorithmParameters::validDistMax},
+    {"ConfidenceParams", "ValidDistMin", &AlgorithmParameters::validDistMin, 0.0f, 100000.0f,
+     "0..100000"},
+    {"ConfidenceParams", "ValidDistMax", &AlgorithmParameters::validDistMax, 0.0f, 100000.0f,
+     "0..100000"},
 };
 
 // The whole value as a number (locale-independent), false otherwise; a value that is not
@@ -50,21 +63,32 @@ bool readNumber(const std::string& text, Number& value) {
 }
 
 template <typename Number>
-void apply(const ParameterKey<Number>& key, const IniEntry& entry,
-           AlgorithmParameters& parameters) {
+void apply(const ParameterKey<Number>& key, const IniEntry& entry, AlgorithmParameters& parameters,
+           std::string* complaints) {
     Number value;
-    if (entry.section == key.section && entry.key == key.key && readNumber(entry.value, value)) {
+    if (entry.section != key.section || entry.key != key.key || !readNumber(entry.value, value))
+        return;
+    if (value >= key.lowest && value <= key.highest) {
         parameters.*key.member = value;
+        return;
     }
+    const AlgorithmParameters defaults;
+    parameters.*key.member = defaults.*key.member;
+    if (complaints == nullptr) return;
+    char line[256];
+    std::snprintf(line, sizeof line, "%s: %s=%.64s is outside %s, using %g\n",
+                  kAlgorithmParametersFile, key.key, entry.value.c_str(), key.range,
+                  static_cast<double>(defaults.*key.member));
+    *complaints += line;
 }
 
 }  // namespace
 
-AlgorithmParameters parseAlgorithmParameters(const std::string& text) {
+AlgorithmParameters parseAlgorithmParameters(const std::string& text, std::string* complaints) {
     AlgorithmParameters parameters;
     for (const IniEntry& entry : parseIniText(text)) {
-        for (const auto& key : kIntegerKeys) apply(key, entry, parameters);
-        for (const auto& key : kDistanceKeys) apply(key, entry, parameters);
+        for (const auto& key : kIntegerKeys) apply(key, entry, parameters, complaints);
+        for (const auto& key : kDistanceKeys) apply(key, entry, parameters, complaints);
     }
     return parameters;
 }
@@ -78,7 +102,10 @@ AlgorithmParameters readAlgorithmParameters(const std::string& directory) {
     std::string text(kMaxFileBytes, '\0');
     text.resize(std::fread(&text[0], 1, text.size(), file));
     std::fclose(file);
-    return parseAlgorithmParameters(text);
+    std::string complaints;
+    const AlgorithmParameters parameters = parseAlgorithmParameters(text, &complaints);
+    if (!complaints.empty()) std::fputs(complaints.c_str(), stderr);
+    return parameters;
 }
 
 }  // namespace ZelvoDepth

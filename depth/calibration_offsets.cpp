@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "depth/pixel_rows.h"
+
 namespace ZelvoDepth {
 namespace {
 
@@ -27,7 +29,8 @@ void CalibrationOffsets::build(const Calibration* calibration, int width, int he
     records_.clear();
     width_ = static_cast<size_t>(width);
     planeSize_ = width_ * static_cast<size_t>(height);
-    zeroRow_.assign(width_, 0.0f);
+    // Vector loops read up to kRowTail offsets past a row's last pixel, the last row's too.
+    zeroRow_.assign(width_ + kRowTail, 0.0f);
     planes_.clear();
     if (calibration == nullptr) return;
 
@@ -36,7 +39,7 @@ void CalibrationOffsets::build(const Calibration* calibration, int width, int he
     const int rows = calibration->gridRows;
     std::vector<GridPosition> across(width_);
     for (int x = 0; x < width; ++x) across[x] = gridPosition(x, width, columns);
-    planes_.resize(planeSize_ * calibration->frequencies.size());
+    planes_.assign(planeSize_ * calibration->frequencies.size() + kRowTail, 0.0f);
     const float unit = static_cast<float>(kGridOffsetUnit / kTwoPi);  // grid unit in turns
     float* out = planes_.data();
     for (const FrequencyCalibration& frequency : calibration->frequencies) {

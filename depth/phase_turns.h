@@ -1,11 +1,13 @@
 // The phase angle of a time-of-flight pixel in turns (fractions of a full circle), from a
-// polynomial instead of the math library's atan2: branch-free, all in float, so that a row
-// loop can keep it in registers and a SIMD form can copy it lane for lane.
+// polynomial instead of the math library's atan2: branch-free, all in float, written once
+// over the vector types of depth/simd.h so that every form of the pixel loops computes it
+// with the same operations, lane for lane.
 #pragma once
 
-#include <algorithm>
+#include "depth/simd.h"
 
 namespace ZelvoDepth {
+inline namespace ZELVO_DEPTH_ISA {
 
 // atan(r) / (2 pi) = r * P(r^2) on 0 <= r <= 1: a minimax fit within 2.8e-7 turn. With the
 // float roundings of the quadrant steps, phaseTurns stays within 3.2e-7 turn (2.0e-6 radian)
@@ -17,32 +19,55 @@ constexpr float kAtanTurns2 = 0.030802907422184944f;
 constexpr float kAtanTurns3 = -0.018529849126935005f;
 constexpr float kAtanTurns4 = 0.00837908498942852f;
 constexpr float kAtanTurns5 = -0.001865157624706626f;
+// Floor of the divisor: (0, 0) gives 0, and filtered (fractional) signals stay exact; small
+// enough for any real signal, large enough that a product of three such floors stays normal.
+constexpr float kAtanSmallest = 1e-10f;
 
-// atan2(q, i) / (2 pi), taken in [0, 1). The inputs are whole numbers (differences of
-// samples), so the larger magnitude is either 0 (and then both are) or at least 1.
-inline float phaseTurns(float q, float i) {
-    const float ai = i < 0.0f ? -i : i;
-    const float aq = q < 0.0f ? -q : q;
-    const float r = std::min(ai, aq) / std::max(std::max(ai, aq), 1.0f);
-    const float s = r * r;
-    float p = kAtanTurns5;  // Horner's scheme in r^2
-    p = p * s + kAtanTurns4;
-    p = p * s + kAtanTurns3;
-    p = p * s + kAtanTurns2;
-    p = p * s + kAtanTurns1;
-    p = p * s + kAtanTurns0;
-    float turns = r * p;                      // first octant
-    turns = aq > ai ? 0.25f - turns : turns;  // first quadrant
-    turns = i < 0.0f ? 0.5f - turns : turns;  // upper half
-    return q < 0.0f ? 1.0f - turns : turns;   // whole circle
+// The octant ratio min(|i|, |q|) / max(|i|, |q|) as a numerator and a divisor, so that the
+// pixel loops can share one division among several quotients.
+template <class V>
+struct OctantRatio {
+    V ai, aq, smaller, larger;
+};
+template <class V>
+inline OctantRatio<V> octantRatio(V q, V i) {
+    const V ai = abs(i);
+    const V aq = abs(q);
+    return {ai, aq, min(ai, aq), max(max(ai, aq), V(kAtanSmallest))};
 }
+
+// atan2(q, i) / (2 pi), taken in [0, 1), from the parts and the ratio r = smaller / larger.
+template <class V>
+inline V phaseTurnsAt(V q, V i, const OctantRatio<V>& parts, V r) {
+    const V s = r * r;
+    V p = kAtanTurns5;  // Horner's scheme in r^2
+    p = mulAdd(p, s, V(kAtanTurns4));
+    p = mulAdd(p, s, V(kAtanTurns3));
+    p = mulAdd(p, s, V(kAtanTurns2));
+    p = mulAdd(p, s, V(kAtanTurns1));
+    p = mulAdd(p, s, V(kAtanTurns0));
+    V turns = r * p;                                                // first octant
+    turns = select(parts.aq > parts.ai, V(0.25f) - turns, turns);  // first quadrant
+    turns = select(i < V(0.0f), V(0.5f) - turns, turns);           // upper half
+    return select(q < V(0.0f), V(1.0f) - turns, turns);            // whole circle
+}
+
+template <class V>
+inline V phaseTurnsOf(V q, V i) {
+    const OctantRatio<V> parts = octantRatio(q, i);
+    return phaseTurnsAt(q, i, parts, parts.smaller / parts.larger);
+}
+
+inline float phaseTurns(float q, float i) { return phaseTurnsOf(Scalar(q), Scalar(i)).v; }
 
 // The fractional part of `turns`, for -kTurnsBias < turns < 2^23: truncating a positive
 // value is taking its floor, which the float units of 32-bit ARM cannot do directly.
 constexpr float kTurnsBias = 4.0f;
-inline float fractionOfTurn(float turns) {
-    const float biased = turns + kTurnsBias;
-    return biased - static_cast<float>(static_cast<int>(biased));
+template <class V>
+inline V fractionOfTurnOf(V turns) {
+    const V biased = turns + V(kTurnsBias);
+    return biased - truncate(biased);
 }
 
+}  // namespace ZELVO_DEPTH_ISA
 }  // namespace ZelvoDepth

@@ -4,15 +4,22 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__arm__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
 
 #include "depth/calibration.h"
 #include "depth/phase_turns.h"
@@ -66,6 +73,10 @@ private:
     std::filesystem::path previous_;
 };
 
+const std::string kFiltersOff =
+    "[DenoisingParams]\nTDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\n"
+    "SDenoiseLevel_Gray=0\n\n[RepairParams]\nERDOLvl=0\n\n";
+
 // Distances along the image, pixel by pixel, from `near` to `far`.
 double rampDistance(double near, double far, int i) {
     return near + (far - near) * i / (kPixels - 1.0);
@@ -84,7 +95,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SiSDKCreate(&handle_));
         ASSERT_TRUE(SiSDKInit(handle_, kWidth, kHeight));
-        // An empty configuration folder: the defaults, whatever the working directory holds.
+        // A configuration folder of the plain pipeline, whatever the working directory holds:
+        // every filter off, so that results are the exact arithmetic of each pixel alone.
+        config_.writeParameters(kFiltersOff);
         SiSDKSetConfig(handle_, config_.path().c_str());
     }
     void TearDown() override { SiSDKDestroy(&handle_); }
@@ -264,19 +277,34 @@ TEST_F(DepthLibrary, SaturatedAndWeakPixelsAreInvalid) {
     }
 }
 
+// An environment variable set for a scope (unset: null), the former value back afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) old_ = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
+
+private:
+    const char* name_;
+    std::string old_;
+};
+
 TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
     TemporaryFolder working;
     const WorkingDirectory inWorking(working.path());
-    working.writeParameters("[ConfidenceParams]\nValidDistMin=600\nValidDistMax=1000\n");
-    const std::string denoising =
-        "[DenoisingParams]\nTDenoiseLevel_Depth=3\n\n[RepairParams]\nERDOLvl=3\n\n";
+    working.writeParameters(kFiltersOff +
+                            "[ConfidenceParams]\nValidDistMin=600\nValidDistMax=1000\n");
+    const std::string& denoising = kFiltersOff;
     const struct {
         const char* name;
         const char* configText;  // written to the configuration folder, or none
         bool useConfigFolder;
         double minimum, maximum;
+        int environment = 0;  // ZELVO_DEPTH_CONFIG_DIR: 0 unset, 1 the folder, 2 the working one
     } steps[] = {
-        {"folder without the file: defaults", nullptr, true, 0, 7000},
+        {"folder with the filters off: default range", nullptr, true, 0, 7000},
         {"file in the folder", "[ConfidenceParams]\nValidDistMin=400\nValidDistMax=900\n", true,
          400, 900},
         {"changed file, next start",
@@ -284,9 +312,13 @@ TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
         {"unreadable values keep the defaults",
          "[ConfidenceParams]\nValidDistMin=near\nValidDistMax=inf\n", true, 0, 7000},
         {"no folder: the working directory's file", nullptr, false, 600, 1000},
+        {"no folder: the environment's folder first", nullptr, false, 0, 7000, 1},
+        {"the folder given before the environment's", nullptr, true, 0, 7000, 2},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
+        const char* environment[] = {nullptr, config_.path().c_str(), working.path().c_str()};
+        const ScopedVariable variable("ZELVO_DEPTH_CONFIG_DIR", environment[step.environment]);
         if (step.configText) config_.writeParameters(denoising + step.configText);
         ASSERT_TRUE(SiSDKInit(handle_, kWidth, kHeight));  // forgets the folder
         if (step.useConfigFolder) SiSDKSetConfig(handle_, config_.path().c_str());
@@ -446,6 +478,353 @@ TEST(DepthLibraryCalls, RefuseWhatTheyCannotUseAndDestroyTwice) {
     EXPECT_EQ(handle, nullptr);
     SiSDKDestroy(&handle);
     SiSDKDestroy(nullptr);
+}
+
+// A started handle of its own: a size, a mode and a parameters text (empty: the defaults).
+class Handle {
+public:
+    Handle(int width, int height, bool single, const std::string& parameters)
+        : pixels_(width * height) {
+        folder_.writeParameters(parameters);
+        SiSDKCreate(&handle_);
+        SiSDKInit(handle_, width, height);
+        SiSDKSetConfig(handle_, folder_.path().c_str());
+        SiSDKSetSingleFreq(handle_, single);
+        started_ = SiSDKStart(handle_);
+    }
+    ~Handle() { SiSDKDestroy(&handle_); }
+    bool compute(const std::vector<uint16_t>& raw) {
+        depth.assign(pixels_, 7.0f), amplitude.assign(pixels_, 7.0f);
+        confidence.assign(pixels_, 7.0f);
+        return started_ && SiSDKGetPhaseImage(handle_, raw.data(), depth.data(),
+                                              amplitude.data(), confidence.data());
+    }
+    bool samePlanes(const Handle& other) const {
+        return depth == other.depth && amplitude == other.amplitude &&
+               confidence == other.confidence;
+    }
+    std::vector<float> depth, amplitude, confidence;
+
+private:
+    TemporaryFolder folder_;
+    int pixels_;
+    SiSDKHandle handle_ = nullptr;
+    bool started_ = false;
+};
+
+// Parameters texts: each filter alone at level n, the others off.
+enum Filter { kTemporalDepth, kSpatialDepth, kTemporalGray, kSpatialGray, kFlying, kFilters };
+const char* const kFilterKeys[kFilters] = {"TDenoiseLevel_Depth", "SDenoiseLevel_Depth",
+                                           "TDenoiseLevel_Gray", "SDenoiseLevel_Gray", "ERDOLvl"};
+std::string filterLevels(const int (&levels)[kFilters]) {
+    std::string text = "[DenoisingParams]\n";
+    for (int f = 0; f < kFlying; ++f)
+        text += std::string(kFilterKeys[f]) + "=" + std::to_string(levels[f]) + "\n";
+    return text + "\n[RepairParams]\nERDOLvl=" + std::to_string(levels[kFlying]) + "\n";
+}
+std::string onlyFilter(int filter, int level) {
+    int levels[kFilters] = {};
+    if (filter < kFilters) levels[filter] = level;
+    return filterLevels(levels);
+}
+
+// A still wall as the sensor sees it, with read and shot noise: frame `n` of a sequence.
+std::vector<uint16_t> noisyWall(int width, int height, bool single, double distance, int n) {
+    RawFrameBuilder builder(width, height, single);
+    builder.scene([=](int, int) {
+        SyntheticPixel pixel;
+        pixel.distanceMm = distance;
+        return pixel;
+    });
+    return builder.sensorNoise(2.0, 0.5, 1000u + n).frameCounter(n + 1).build();
+}
+
+// Standard deviations of a plane: over the frames per pixel (mean over pixels), and over the
+// pixels of the last frame.
+struct Spread {
+    std::vector<double> sum, squares;
+    int frames = 0;
+    double spatial = 0.0;
+    void add(const std::vector<float>& plane) {
+        sum.resize(plane.size()), squares.resize(plane.size());
+        double mean = 0.0, square = 0.0;
+        for (size_t i = 0; i < plane.size(); ++i) {
+            sum[i] += plane[i], squares[i] += double(plane[i]) * plane[i];
+            mean += plane[i], square += double(plane[i]) * plane[i];
+        }
+        mean /= plane.size();
+        spatial = std::sqrt(std::max(0.0, square / plane.size() - mean * mean));
+        ++frames;
+    }
+    double temporal() const {
+        double total = 0.0;
+        for (size_t i = 0; i < sum.size(); ++i) {
+            const double mean = sum[i] / frames;
+            total += std::sqrt(std::max(0.0, squares[i] / frames - mean * mean));
+        }
+        return total / sum.size();
+    }
+};
+
+// Each filter alone, on 30 frames of a still noisy wall: the planes it does not own stay
+// exactly those of the plain pipeline, and the noise it aims at falls to half or less.
+TEST(DepthFilters, EachFilterChangesOnlyItsPlaneAndHalvesItsNoise) {
+    const struct {
+        int filter;
+        bool depthSame, amplitudeSame;
+        bool temporal;                  // the noise measured: over frames, else over pixels
+    } cases[] = {
+        {kTemporalDepth, false, true, true}, {kSpatialDepth, false, true, false},
+        {kTemporalGray, true, false, true},  {kSpatialGray, true, false, false},
+        {kFlying, true, true, false},
+    };
+    for (bool single : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(kFilterKeys[c.filter]) + (single ? " single" : " double"));
+            Handle filtered(kWidth, kHeight, single, onlyFilter(c.filter, 3));
+            Handle plain(kWidth, kHeight, single, kFiltersOff);
+            Spread filteredSpread, plainSpread;
+            for (int n = 0; n < 30; ++n) {
+                const std::vector<uint16_t> raw = noisyWall(kWidth, kHeight, single, 1100, n);
+                ASSERT_TRUE(filtered.compute(raw) && plain.compute(raw));
+                const bool first = c.temporal && n == 0;  // a start resets the state
+                // The signal-to-noise ratio comes from the unfiltered signal; in double
+                // frequency the residual of the filtered phases scales it.
+                if (single || c.depthSame || first) {
+                    ASSERT_EQ(filtered.confidence, plain.confidence) << n;
+                }
+                ASSERT_EQ(filtered.depth == plain.depth, c.depthSame || first) << n;
+                ASSERT_EQ(filtered.amplitude == plain.amplitude, c.amplitudeSame || first) << n;
+                const bool depth = !c.depthSame;
+                filteredSpread.add(depth ? filtered.depth : filtered.amplitude);
+                plainSpread.add(depth ? plain.depth : plain.amplitude);
+            }
+            if (c.filter == kFlying) continue;  // no edge on a wall; its test is below
+            const double before = c.temporal ? plainSpread.temporal() : plainSpread.spatial;
+            const double after = c.temporal ? filteredSpread.temporal() : filteredSpread.spatial;
+            EXPECT_LT(after, 0.5 * before) << before << " -> " << after;
+            EXPECT_GT(before, 0.5) << "the wall is noisy to begin with";
+        }
+    }
+}
+
+// A box at 1300 mm before a wall at 4000 mm; the pixels of the two columns between them
+// see both, in shares that change from row to row.
+SyntheticPixel boxEdge(int x, int y) {
+    SyntheticPixel pixel;
+    const bool box = x < kWidth / 2;
+    pixel.distanceMm = box ? 1300.0 : 2000.0;
+    pixel.amplitude = box ? 600.0 : 400.0;
+    pixel.secondDistanceMm = box ? 2000.0 : 1300.0;
+    pixel.secondAmplitude = box ? 400.0 : 600.0;
+    const double share = (y + 1.0) / (kHeight + 1.0);
+    if (x == kWidth / 2 - 1) pixel.secondShare = share;
+    if (x == kWidth / 2) pixel.secondShare = 1.0 - share;
+    return pixel;
+}
+
+// Every combination of the five filters at their default levels, on five noisy frames of the
+// box edge: planes no filter owns stay those of the plain pipeline; valid depths lie on a
+// surface, within 50 mm; with the flying-pixel removal on, every pixel between them too.
+TEST(DepthFilters, EveryCombinationKeepsTheSurfacesAndTheRemovalClearsTheEdge) {
+    const int defaults[kFilters] = {3, 3, 1, 1, 3};
+    for (int combination = 0; combination < (1 << kFilters); ++combination) {
+        int levels[kFilters];
+        for (int f = 0; f < kFilters; ++f) levels[f] = combination >> f & 1 ? defaults[f] : 0;
+        SCOPED_TRACE(filterLevels(levels));
+        Handle filtered(kWidth, kHeight, false, filterLevels(levels));
+        Handle plain(kWidth, kHeight, false, kFiltersOff);
+        int between = 0;
+        for (int n = 0; n < 5; ++n) {
+            RawFrameBuilder builder(kWidth, kHeight, false);
+            builder.scene(boxEdge).sensorNoise(2.0, 0.5, 77u + n).frameCounter(n + 1);
+            const std::vector<uint16_t> raw = builder.build();
+            ASSERT_TRUE(filtered.compute(raw) && plain.compute(raw));
+            if (!(combination & (1 << kTemporalGray | 1 << kSpatialGray))) {
+                ASSERT_EQ(filtered.amplitude, plain.amplitude);
+            }
+            if (!(combination & ~(1 << kTemporalGray | 1 << kSpatialGray))) {
+                ASSERT_EQ(filtered.depth, plain.depth);
+            }
+            int valid = 0;
+            for (int i = 0; i < kPixels; ++i) {
+                if (filtered.depth[i] == 0.0f) continue;
+                ++valid;
+                const double off = std::min(std::fabs(filtered.depth[i] - 1300.0),
+                                            std::fabs(filtered.depth[i] - 2000.0));
+                const int x = i % kWidth;
+                if (x == kWidth / 2 - 1 || x == kWidth / 2) {
+                    between += off > 50.0;
+                } else {
+                    ASSERT_LT(off, 50.0) << i;
+                }
+            }
+            ASSERT_GT(valid, kPixels * 9 / 10);
+        }
+        if (combination & 1 << kFlying) {
+            EXPECT_EQ(between, 0);
+        } else if (combination == 0) {
+            EXPECT_GT(between, 0) << "the edge has flying pixels to remove";
+        }
+    }
+}
+
+// Walls from 300 to 4400 mm in double frequency, as bright as a sensor sees them at that
+// distance, with the default filters: the median error stays within 5 mm, and the pixels
+// the confidence keeps are unwrapped right, nearly all.
+TEST(DepthFilters, DoubleFrequencyWallsUnwrapRightWithTheDefaults) {
+    Handle handle(kWidth, kHeight, false, "");
+    for (double distance = 300.0; distance <= 4400.0; distance += 410.0) {
+        SCOPED_TRACE(distance);
+        std::vector<float> errors;  // float: no iterator of doubles crosses a call on 32-bit ARM
+        int wrong = 0;
+        for (int n = 0; n < 4; ++n) {
+            RawFrameBuilder builder(kWidth, kHeight, false);
+            builder.scene([=](int, int) {
+                SyntheticPixel pixel;
+                pixel.distanceMm = distance;
+                pixel.amplitude = std::min(1200.0, 1.6e9 / (distance * distance));
+                pixel.background = 150.0;
+                pixel.offset = pixel.background + 0.8 * pixel.amplitude;
+                pixel.gray = pixel.background + 1.6 * pixel.amplitude;
+                return pixel;
+            });
+            ASSERT_TRUE(handle.compute(builder.sensorNoise(2.0, 0.5, 500u + n).build()));
+            if (n < 3) continue;  // the temporal filter settles
+            for (float depth : handle.depth) {
+                if (depth == 0.0f) continue;
+                errors.push_back(static_cast<float>(std::fabs(depth - distance)));
+                wrong += errors.back() > 100.0;
+            }
+        }
+        ASSERT_GT(errors.size(), kPixels * 0.95);
+        std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+        EXPECT_LE(errors[errors.size() / 2], 5.0);
+        EXPECT_LE(wrong, errors.size() / 1000) << wrong << " of " << errors.size();
+    }
+}
+
+// Values outside their range leave the default, with one line on standard error; so do the
+// environment's thread count and loop form.
+TEST(DepthParameters, ValuesOutOfRangeFallBackToTheDefaultWithOneLine) {
+    const struct {
+        const char* parameters;
+        const char* threads;
+        const char* form;
+        const char* line;
+        const char* equivalent;  // the parameters that give the same planes
+    } cases[] = {
+        {"[DenoisingParams]\nTDenoiseLevel_Depth=9\n", nullptr, nullptr,
+         "ConfigAlgorithm.json: TDenoiseLevel_Depth=9 is outside 0..5, using 3\n", ""},
+        {"[DenoisingParams]\nSDenoiseLevel_Gray=-1\nSDenoiseMethod_Depth=2\n", nullptr, nullptr,
+         "ConfigAlgorithm.json: SDenoiseLevel_Gray=-1 is outside 0..5, using 1\n"
+         "ConfigAlgorithm.json: SDenoiseMethod_Depth=2 is outside 1, using 1\n",
+         ""},
+        {"[RepairParams]\nERDOLvl=6\n[ConfidenceParams]\nValidDistMax=1e6\n", nullptr, nullptr,
+         "ConfigAlgorithm.json: ERDOLvl=6 is outside 0..5, using 3\n"
+         "ConfigAlgorithm.json: ValidDistMax=1e6 is outside 0..100000, using 7000\n",
+         ""},
+        {"[DenoisingParams]\nTDenoiseLevel_Depth=5\nSDenoiseLevel_Depth=0\n", nullptr, nullptr,
+         "", "[DenoisingParams]\nTDenoiseLevel_Depth=5\nSDenoiseLevel_Depth=0\n"},
+        {"", "abc", nullptr, "ZELVO_DEPTH_THREADS=abc is not a thread count 1..16, using 1\n", ""},
+        {"", "17", nullptr, "ZELVO_DEPTH_THREADS=17 is not a thread count 1..16, using 1\n", ""},
+        {"", nullptr, "avx9", nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.parameters);
+        const ScopedVariable threads("ZELVO_DEPTH_THREADS", c.threads);
+        const ScopedVariable form("ZELVO_DEPTH_SIMD", c.form);
+        ::testing::internal::CaptureStderr();
+        Handle handle(kWidth, kHeight, false, c.parameters);
+        const std::string printed = ::testing::internal::GetCapturedStderr();
+        if (c.line != nullptr) {
+            EXPECT_EQ(printed, c.line);
+        } else {
+            EXPECT_EQ(printed.rfind("ZELVO_DEPTH_SIMD=avx9 is not available, using ", 0), 0u)
+                << printed;
+            EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1);
+        }
+        const ScopedVariable noThreads("ZELVO_DEPTH_THREADS", nullptr);
+        const ScopedVariable noForm("ZELVO_DEPTH_SIMD", nullptr);
+        Handle equivalent(kWidth, kHeight, false, c.equivalent);
+        for (int n = 0; n < 3; ++n) {
+            RawFrameBuilder builder(kWidth, kHeight, false);
+            builder.scene(boxEdge).sensorNoise(2.0, 0.5, 9u + n).frameCounter(n + 1);
+            ASSERT_TRUE(handle.compute(builder.build()) && equivalent.compute(builder.build()));
+            EXPECT_TRUE(handle.samePlanes(equivalent));
+        }
+    }
+}
+
+// The forms of the pixel loops this processor runs, against the portable form: within the
+// documented tolerance, on a width that leaves a partial vector at every row's end.
+TEST(DepthForms, EveryFormAgreesWithThePortableOne) {
+    std::vector<const char*> forms;
+#if defined(__x86_64__) || defined(__i386__)
+    forms.push_back("sse2");
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) forms.push_back("avx2");
+#elif defined(__arm__)
+    if (getauxval(AT_HWCAP) & HWCAP_NEON) forms.push_back("neon");
+#endif
+    constexpr int kOddWidth = 61, kRows = 23;
+    for (bool single : {true, false}) {
+        std::vector<std::unique_ptr<Handle>> handles;
+        std::vector<const char*> names{"portable"};
+        names.insert(names.end(), forms.begin(), forms.end());
+        for (const char* name : names) {
+            const ScopedVariable form("ZELVO_DEPTH_SIMD", name);
+            handles.push_back(std::make_unique<Handle>(kOddWidth, kRows, single, ""));
+        }
+        for (int n = 0; n < 3; ++n) {
+            RawFrameBuilder builder(kOddWidth, kRows, single);
+            builder.scene([single](int x, int y) {
+                SyntheticPixel pixel = boxEdge(x + 2, y);
+                pixel.distanceMm = single ? 300.0 + 4.0 * x : pixel.distanceMm;
+                return pixel;
+            });
+            const std::vector<uint16_t> raw =
+                builder.sensorNoise(2.0, 0.5, 31u + n).frameCounter(n + 1).build();
+            for (auto& handle : handles) ASSERT_TRUE(handle->compute(raw));
+            for (size_t form = 1; form < handles.size(); ++form) {
+                SCOPED_TRACE(forms[form - 1]);
+                const Handle& reference = *handles[0];
+                const Handle& other = *handles[form];
+                int apart = 0;
+                for (int i = 0; i < kOddWidth * kRows; ++i) {
+                    const bool close =
+                        std::fabs(other.depth[i] - reference.depth[i]) <= 0.05f &&
+                        std::fabs(other.amplitude[i] - reference.amplitude[i]) <=
+                            1e-4f * reference.amplitude[i] + 1e-4f &&
+                        std::fabs(other.confidence[i] - reference.confidence[i]) <=
+                            1e-4f * reference.confidence[i] + 1e-4f;
+                    apart += !close;
+                }
+                EXPECT_LE(apart, kOddWidth * kRows / 1000) << "frame " << n;
+            }
+        }
+    }
+}
+
+// Bands of rows on several threads give the planes of one thread, bit for bit, frame after
+// frame (the temporal state included).
+TEST(DepthThreads, AnyThreadCountGivesTheSamePlanes) {
+    Handle one(kWidth, kHeight, false, "[DenoisingParams]\nSDenoiseLevel_Depth=5\n");
+    std::vector<std::unique_ptr<Handle>> several;
+    for (const char* threads : {"2", "3", "16"}) {
+        const ScopedVariable variable("ZELVO_DEPTH_THREADS", threads);
+        several.push_back(std::make_unique<Handle>(kWidth, kHeight, false,
+                                                   "[DenoisingParams]\nSDenoiseLevel_Depth=5\n"));
+    }
+    for (int n = 0; n < 4; ++n) {
+        RawFrameBuilder builder(kWidth, kHeight, false);
+        builder.scene(boxEdge).sensorNoise(2.0, 0.5, 60u + n).frameCounter(n + 1);
+        const std::vector<uint16_t> raw = builder.build();
+        ASSERT_TRUE(one.compute(raw));
+        for (auto& handle : several) {
+            ASSERT_TRUE(handle->compute(raw));
+            EXPECT_TRUE(handle->samePlanes(one)) << n;
+        }
+    }
 }
 
 }  // namespace

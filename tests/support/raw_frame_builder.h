@@ -25,6 +25,11 @@ struct SyntheticPixel {
     double offset = 1000.0;    // B
     double gray = 1200.0;
     double background = 200.0;
+    // A second surface seen by the same pixel (at a depth edge): its share of the light,
+    // 0 to 1, mixes the two complex signals; the first surface keeps the rest.
+    double secondShare = 0.0;
+    double secondDistanceMm = 0.0;
+    double secondAmplitude = 0.0;
 };
 
 class RawFrameBuilder {
@@ -65,6 +70,14 @@ public:
         seed_ = seed;
         return *this;
     }
+    // Gaussian noise of a sensor instead: read noise and shot noise, the variance of a
+    // sample of value s being read^2 + gain * s.
+    RawFrameBuilder& sensorNoise(double read, double gain, uint32_t seed = 1) {
+        noiseSigma_ = read;
+        shotGain_ = gain;
+        seed_ = seed;
+        return *this;
+    }
 
     int subFrames() const { return subFrames_; }
 
@@ -86,7 +99,9 @@ public:
             for (int x = 0; x < width_; ++x) {
                 const SyntheticPixel pixel = scene_ ? scene_(x, y) : SyntheticPixel{};
                 auto put = [&](int index, double value) {
-                    value += noiseSigma_ * noise.gaussian();
+                    const double variance =
+                        noiseSigma_ * noiseSigma_ + shotGain_ * std::max(value, 0.0);
+                    value += std::sqrt(variance) * noise.gaussian();
                     sample(raw, index, x, y) =
                         static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 4095L));
                 };
@@ -98,10 +113,16 @@ public:
                         put(index, pixel.background);
                     } else {
                         const int f = place.frequencyIndex;
-                        const double phi = truePhase(pixel.distanceMm, frequencyHz_[f]) +
-                                           (phaseError_ ? phaseError_(f, x, y) : 0.0);
-                        put(index, pixel.offset + pixel.amplitude *
-                                                      std::cos(phi - place.phaseIndex * kPi / 2.0));
+                        const double error = phaseError_ ? phaseError_(f, x, y) : 0.0;
+                        const double shift = place.phaseIndex * kPi / 2.0;
+                        const double phi = truePhase(pixel.distanceMm, frequencyHz_[f]) + error;
+                        const double second =
+                            truePhase(pixel.secondDistanceMm, frequencyHz_[f]) + error;
+                        put(index, pixel.offset +
+                                       (1.0 - pixel.secondShare) * pixel.amplitude *
+                                           std::cos(phi - shift) +
+                                       pixel.secondShare * pixel.secondAmplitude *
+                                           std::cos(second - shift));
                     }
                 }
             }
@@ -142,6 +163,7 @@ private:
     Scene scene_;
     PhaseError phaseError_;
     double noiseSigma_ = 0.0;
+    double shotGain_ = 0.0;
     uint32_t seed_ = 1;
 };
 
