@@ -7,11 +7,13 @@ Runs the C++ benchmark, which also writes its 640 x 480 frame sequences (single 
 frequency), the calibration, the two "ConfigAlgorithm.json" files (filters at their defaults,
 filters off) and the library's depth planes for every frame of each sequence from a fresh
 start. Then computes depth, amplitude and confidence of the same sequences with numpy
-(np.arctan2, the calibration's offsets expanded once beforehand as the library does at its
-start, then the filter stages with the levels read from the same files, their history kept
-from frame to frame), times that in this process, compares the depths and prints, for each of
-the four cases, both times per pixel, both frame rates and their ratio, and the memory
-reference (the same bytes moved with next to no arithmetic). Both sides are measured in CPU
+(the steps of docs/depth-library.md in their order: demodulation, temporal and spatial
+denoising of the complex signal and of the amplitude, np.angle and the calibration's offsets
+expanded once beforehand as the library does at its start, distance, confidence, validity
+and the removal of flying pixels, with the levels read from the same files and the
+filters' history kept from frame to frame), times that in this process, compares the
+depths and prints, for each of the four cases, both times per pixel, both frame rates and
+their ratio, and the memory reference (the same bytes moved with next to no arithmetic). Both sides are measured in CPU
 time of one thread (the machine may be shared); numpy's elementwise functions are single
 threaded.
 """
@@ -104,56 +106,10 @@ def offsets_for(calibration, hz, temperature):
     return planes[nearest] + global_offset + coefficient * (temperature - reference)
 
 
-def demodulate(samples, offsets):
-    """Phase in turns after the offsets, amplitude, 2 a^2 and the phase mean."""
-    s0, s1, s2, s3 = samples
-    i, q = s0 - s2, s1 - s3
-    turns = np.arctan2(q, i) / (2 * np.pi) - offsets / (2 * np.pi)
-    turns -= np.floor(turns)
-    squares = i * i + q * q
-    return turns, 0.5 * np.sqrt(squares), 0.5 * squares, samples.mean(axis=0)
-
-
-def confidence_of(power, level):
-    return np.sqrt(power / (READ_NOISE ** 2 + SHOT_NOISE_GAIN * level))
-
-
-def finish(distance, amplitude, confidence, top, parameters):
-    valid = ((top < 4095) & (confidence >= MIN_CONFIDENCE)
-             & (distance >= parameters["ValidDistMin"])
-             & (distance <= parameters["ValidDistMax"]))
-    return np.where(valid, distance, 0.0), amplitude, np.where(valid, confidence, 0.0)
-
-
-def single_frequency(frame, calibration, parameters):
-    hz, temperature = frequency_and_temperature(frame, 0)
-    offsets = offsets_for(calibration, hz, temperature)
-    wrap = LIGHT_MM_PER_S / (2 * hz)
-    pixels = frame[:, 1:, :].astype(np.float64)
-    turns, amplitude, power, mean = demodulate(pixels[0:4], offsets)
-    gray = pixels[4]
-    confidence = confidence_of(power, np.maximum(mean, gray))
-    return finish(turns * wrap, amplitude, confidence, pixels.max(axis=0), parameters)
-
-
-def double_frequency(frame, calibration, parameters):
-    (f0, c0), (f1, c1) = frequency_and_temperature(frame, 0), frequency_and_temperature(frame, 5)
-    offsets = (offsets_for(calibration, f0, c0), offsets_for(calibration, f1, c1))
-    m0, m1, wraps, weights = frequency_pair(f0, f1)
-    pixels = frame[:, 1:, :].astype(np.float64)
-    t0, a0, p0, mean0 = demodulate(pixels[0:4], offsets[0])
-    t1, a1, p1, mean1 = demodulate(pixels[5:9], offsets[1])
-    undemodulated = np.maximum(pixels[4], pixels[9])
-    confidence = np.minimum(confidence_of(p0, np.maximum(mean0, undemodulated)),
-                            confidence_of(p1, np.maximum(mean1, undemodulated)))
-    # The whole turns: m1 n0 - m0 n1 = round(m0 t1 - m1 t0), n0 in 0..m0-1.
-    r = np.rint(m0 * t1 - m1 * t0)
-    inverse = pow(m1, -1, m0) if m0 > 1 else 0
-    n0 = np.mod(r * inverse, m0)
-    n1 = (m1 * n0 - r) / m0
-    distance = weights[0] * (n0 + t0) * wraps[0] + weights[1] * (n1 + t1) * wraps[1]
-    distance = np.mod(distance, m0 * wraps[0])
-    return finish(distance, 0.5 * (a0 + a1), confidence, pixels.max(axis=0), parameters)
+def phase_turns(signal, offsets):
+    """Phase of the complex signal in turns after the calibration offsets, in [0, 1)."""
+    turns = np.angle(signal) / (2 * np.pi) - offsets / (2 * np.pi)
+    return turns - np.floor(turns)
 
 
 def frequency_pair(f0, f1):
@@ -166,44 +122,180 @@ def frequency_pair(f0, f1):
     raise ValueError("no small ratio")
 
 
-# The filter stages, in the order the library runs them on a frame's planes (depth,
-# amplitude, confidence). Each takes the pipeline (its parameters and the history it keeps
-# between frames) and the planes, and gives back the planes; at level 0 a stage leaves them
-# as they are. The library reads these levels but runs no such stage yet, so neither does
-# numpy: each function is where the stage's numpy form goes.
-
-def temporal_denoise(pipeline, planes):
-    """Blends each pixel with its history (TDenoiseLevel_Depth, TDenoiseLevel_Gray)."""
-    return planes
+def noise_variance(level):
+    """A sample's noise variance at this light level."""
+    return READ_NOISE ** 2 + SHOT_NOISE_GAIN * level
 
 
-def spatial_denoise(pipeline, planes):
-    """Smooths each pixel with its neighbours (SDenoiseLevel_Depth, SDenoiseLevel_Gray)."""
-    return planes
+def shifted(plane, dy, dx, pad):
+    """plane[y + dy, x + dx] for every pixel, from a plane padded by `pad` repeated edges."""
+    return plane[pad + dy:pad + dy + HEIGHT, pad + dx:pad + dx + WIDTH]
 
 
-def repair_pixels(pipeline, planes):
-    """Removes flying pixels at edges and fills missing ones (ERDOLvl)."""
-    return planes
+# The filter stages, as docs/depth-library.md defines them. Each takes the pipeline (its
+# parameters and the history it keeps between frames) and gives back its input unchanged
+# when its level is 0.
+
+# Window radius R and strength k^2 of the spatial filters, by level.
+SPATIAL_LEVELS = {1: (1, 2.0), 2: (1, 4.0), 3: (1, 6.0), 4: (2, 6.0), 5: (2, 9.0)}
+# Offsets K, distance tau (mm) and jump j of the flying-pixel removal, by level.
+FLYING_LEVELS = {1: (1, 100.0, 0.3), 2: (1, 50.0, 0.2), 3: (2, 30.0, 0.1), 4: (2, 20.0, 0.08),
+                 5: (2, 12.0, 0.05)}
 
 
-FILTER_STAGES = (temporal_denoise, spatial_denoise, repair_pixels)
+def temporal_signal(pipeline, signals, variance, key):
+    """Recursive filter on each frequency's complex signal, reset where the scene moved."""
+    level = int(pipeline.parameters["TDenoiseLevel_Depth"])
+    if level == 0:
+        return signals
+    state = pipeline.history.get("signal")
+    if state is None or pipeline.history.get("signal key") != key:
+        state = [z.copy() for z in signals]
+    else:
+        moved = sum(np.abs(z - s) ** 2 for z, s in zip(signals, state)) > \
+            36.0 * len(signals) * variance
+        alpha = np.where(moved, 1.0, 1.0 / (level + 1))
+        state = [s + alpha * (z - s) for z, s in zip(signals, state)]
+    pipeline.history["signal"] = state
+    pipeline.history["signal key"] = key
+    return state
+
+
+def temporal_amplitude(pipeline, amplitude, variance, frequencies, key):
+    """The same filter on the amplitude plane."""
+    level = int(pipeline.parameters["TDenoiseLevel_Gray"])
+    if level == 0:
+        return amplitude
+    state = pipeline.history.get("amplitude")
+    if state is None or pipeline.history.get("amplitude key") != key:
+        state = amplitude.copy()
+    else:
+        moved = (amplitude - state) ** 2 > 9.0 * variance / frequencies
+        state = state + np.where(moved, 1.0, 1.0 / (level + 1)) * (amplitude - state)
+    pipeline.history["amplitude"] = state
+    pipeline.history["amplitude key"] = key
+    return state
+
+
+def spatial_signal(pipeline, signals, variance):
+    """Bilateral filter on the complex signals, one set of weights for all frequencies."""
+    level = int(pipeline.parameters["SDenoiseLevel_Depth"])
+    if level == 0:
+        return signals
+    radius, strength = SPATIAL_LEVELS[level]
+    padded = [np.pad(z, radius, mode="edge") for z in signals]
+    scale = 1.0 / (8.0 * strength * len(signals) * variance)
+    sums = [np.zeros_like(z) for z in signals]
+    total = np.zeros_like(variance)
+    for dy in range(-radius, radius + 1):
+        for dx in range(-radius, radius + 1):
+            neighbours = [shifted(z, dy, dx, radius) for z in padded]
+            distance = sum(np.abs(n - z) ** 2 for n, z in zip(neighbours, signals))
+            weight = np.maximum(0.0, 1.0 - distance * scale)
+            total += weight
+            for sum_, neighbour in zip(sums, neighbours):
+                sum_ += weight * neighbour
+    return [sum_ / total for sum_ in sums]
+
+
+def spatial_amplitude(pipeline, amplitude, variance, frequencies):
+    """The same window on the amplitude plane."""
+    level = int(pipeline.parameters["SDenoiseLevel_Gray"])
+    if level == 0:
+        return amplitude
+    radius, strength = SPATIAL_LEVELS[level]
+    padded = np.pad(amplitude, radius, mode="edge")
+    scale = frequencies / (strength * variance)
+    weighted = np.zeros_like(amplitude)
+    total = np.zeros_like(amplitude)
+    for dy in range(-radius, radius + 1):
+        for dx in range(-radius, radius + 1):
+            neighbour = shifted(padded, dy, dx, radius)
+            weight = np.maximum(0.0, 1.0 - (neighbour - amplitude) ** 2 * scale)
+            weighted += weight * neighbour
+            total += weight
+    return weighted / total
+
+
+def remove_flying_pixels(pipeline, depth, confidence):
+    """Invalidates pixels that lie between two strongly differing neighbours on an axis."""
+    level = int(pipeline.parameters["ERDOLvl"])
+    if level == 0:
+        return depth, confidence
+    reach, tau, jump = FLYING_LEVELS[level]
+    padded = np.pad(depth, reach, mode="edge")
+    flying = np.zeros(depth.shape, dtype=bool)
+    for k in range(1, reach + 1):
+        for dy, dx in ((0, 1), (1, 0), (1, 1), (1, -1)):
+            a = shifted(padded, -k * dy, -k * dx, reach)
+            b = shifted(padded, k * dy, k * dx, reach)
+            flying |= ((a > 0) & (b > 0) & (np.abs(a - b) > jump * np.maximum(a, b))
+                       & (np.minimum(np.abs(depth - a), np.abs(depth - b)) > tau))
+    flying &= depth > 0
+    return np.where(flying, 0.0, depth), np.where(flying, 0.0, confidence)
 
 
 class Pipeline:
     """One started handle's worth of numpy: parameters, calibration, history between frames."""
 
     def __init__(self, mode, calibration, parameters):
-        self.compute = single_frequency if mode == "single" else double_frequency
+        self.single = mode == "single"
         self.calibration = calibration
         self.parameters = parameters
         self.history = {}
 
     def __call__(self, frame):
-        planes = self.compute(frame, self.calibration, self.parameters)
-        for stage in FILTER_STAGES:
-            planes = stage(self, planes)
-        return planes
+        """Depth, amplitude and confidence planes of one raw frame."""
+        firsts = (0,) if self.single else (0, 5)
+        headers = [frequency_and_temperature(frame, first) for first in firsts]
+        pixels = frame[:, 1:, :].astype(np.float64)
+        phases = [pixels[first:first + 4] for first in firsts]
+        signals = [(s[0] - s[2]) + 1j * (s[1] - s[3]) for s in phases]
+        means = [s.mean(axis=0) for s in phases]
+        # Gray, and in double frequency the background: undemodulated exposures.
+        undemodulated = pixels[4] if self.single else np.maximum(pixels[4], pixels[9])
+        variance = noise_variance(np.maximum(np.maximum.reduce(means), undemodulated))
+        nf = len(signals)
+        key = tuple(hz for hz, _ in headers)
+
+        # Confidence and saturation come from the unfiltered signal.
+        confidences = [np.sqrt(0.5 * np.abs(z) ** 2
+                               / noise_variance(np.maximum(mean, undemodulated)))
+                       for z, mean in zip(signals, means)]
+        amplitude = sum(0.5 * np.abs(z) for z in signals) / nf
+
+        signals = temporal_signal(self, signals, variance, key)
+        amplitude = temporal_amplitude(self, amplitude, variance, nf, key)
+        signals = spatial_signal(self, signals, variance)
+        amplitude = spatial_amplitude(self, amplitude, variance, nf)
+
+        turns = [phase_turns(z, offsets_for(self.calibration, hz, temperature))
+                 for z, (hz, temperature) in zip(signals, headers)]
+        valid = ((pixels.max(axis=0) < 4095)
+                 & (np.minimum.reduce(confidences) >= MIN_CONFIDENCE))
+        if self.single:
+            distance = turns[0] * LIGHT_MM_PER_S / (2 * headers[0][0])
+            confidence = confidences[0]
+        else:
+            m0, m1, wraps, weights = frequency_pair(headers[0][0], headers[1][0])
+            t0, t1 = turns
+            # The whole turns: m1 n0 - m0 n1 = round(m0 t1 - m1 t0), n0 in 0..m0-1.
+            e = m0 * t1 - m1 * t0
+            r = np.rint(e)
+            residual = e - r
+            inverse = pow(m1, -1, m0) if m0 > 1 else 0
+            n0 = np.mod(r * inverse, m0)
+            n1 = (m1 * n0 - r) / m0
+            distance = weights[0] * (n0 + t0) * wraps[0] + weights[1] * (n1 + t1) * wraps[1]
+            distance = np.mod(distance, m0 * wraps[0])
+            confidence = np.minimum(*confidences) * (1 - 2 * np.abs(residual))
+            valid &= (confidence >= MIN_CONFIDENCE) & (np.abs(residual) <= 0.25)
+        valid &= ((distance >= self.parameters["ValidDistMin"])
+                  & (distance <= self.parameters["ValidDistMax"]))
+        depth = np.where(valid, distance, 0.0)
+        confidence = np.where(valid, confidence, 0.0)
+        depth, confidence = remove_flying_pixels(self, depth, confidence)
+        return depth, amplitude, confidence
 
 
 def main():
