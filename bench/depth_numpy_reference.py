@@ -13,9 +13,9 @@ expanded once beforehand as the library does at its start, distance, confidence,
 and the removal of flying pixels, with the levels read from the same files and the
 filters' history kept from frame to frame), times that in this process, compares the
 depths and prints, for each of the four cases, both times per pixel, both frame rates and
-their ratio, and the memory reference (the same bytes moved with next to no arithmetic). Both sides are measured in CPU
-time of one thread (the machine may be shared); numpy's elementwise functions are single
-threaded.
+their ratio, and the memory reference (the same bytes moved with next to no arithmetic).
+Both sides are measured in CPU time of one thread (the machine may be shared); numpy's
+elementwise functions are single threaded.
 """
 import json
 import os
