@@ -178,7 +178,10 @@ def temporal_amplitude(pipeline, amplitude, variance, frequencies, key):
 
 
 def spatial_signal(pipeline, signals, variance):
-    """Bilateral filter on the complex signals, one set of weights for all frequencies."""
+    """Bilateral filter on the complex signals, one set of weights for all frequencies.
+
+    The weighted sum is not divided by the sum of weights: only its angle is used.
+    """
     level = int(pipeline.parameters["SDenoiseLevel_Depth"])
     if level == 0:
         return signals
@@ -186,16 +189,14 @@ def spatial_signal(pipeline, signals, variance):
     padded = [np.pad(z, radius, mode="edge") for z in signals]
     scale = 1.0 / (8.0 * strength * len(signals) * variance)
     sums = [np.zeros_like(z) for z in signals]
-    total = np.zeros_like(variance)
     for dy in range(-radius, radius + 1):
         for dx in range(-radius, radius + 1):
             neighbours = [shifted(z, dy, dx, radius) for z in padded]
             distance = sum(np.abs(n - z) ** 2 for n, z in zip(neighbours, signals))
             weight = np.maximum(0.0, 1.0 - distance * scale)
-            total += weight
             for sum_, neighbour in zip(sums, neighbours):
                 sum_ += weight * neighbour
-    return [sum_ / total for sum_ in sums]
+    return sums
 
 
 def spatial_amplitude(pipeline, amplitude, variance, frequencies):
