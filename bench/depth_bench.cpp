@@ -6,6 +6,8 @@
 // phase errors and its calibration; each benchmark cycles through them. Beside it, a memory
 // reference moves the same bytes (the frame's samples in, three float planes out) with next to
 // no arithmetic, so that the library's time per pixel can be read against the machine's limit.
+// CPU time is the whole process's: with ZELVO_DEPTH_THREADS above 1 it adds up the work of
+// every thread that computes a frame.
 //
 //   depth_bench [--write=FOLDER] [Google Benchmark flags]
 //   depth_bench --count=CASE [--count-frames=N]
@@ -302,6 +304,7 @@ BENCHMARK(BM_DepthPipeline)
     ->Args({1, 0})
     ->Args({0, 1})
     ->Args({0, 0})
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMicrosecond);
 
 // The memory reference: every pixel sample of the frame read, three float planes written,

@@ -357,7 +357,7 @@ def main():
         timer = timeit.Timer(run_sequence, timer=time.process_time)
         loops, _ = timer.autorange()
         numpy_seconds = min(timer.repeat(repeat=5, number=loops)) / loops / len(sequence)
-        cpp = cpp_seconds("BM_DepthPipeline/single:%d/filters:%d"
+        cpp = cpp_seconds("BM_DepthPipeline/single:%d/filters:%d/process_time"
                           % (mode == "single", case == "defaults"))
         rows.append((label, cpp, numpy_seconds))
         print("%s: over the %d frames, valid pixels %d (library) and %d (numpy), in both %d; "
