@@ -201,8 +201,9 @@ const VgaSensor::PixelSignals& VgaSensor::signals(uint32_t width, uint32_t heigh
             for (int sy = 0; sy < kRaysPerAxis; ++sy) {
                 for (int sx = 0; sx < kRaysPerAxis; ++sx) {
                     // Rays spread evenly over the pixel's footprint.
-                    const double px = column + (sx + 0.5) / kRaysPerAxis - 0.5;
-                    const double py = row + (sy + 0.5) / kRaysPerAxis - 0.5;
+                    const double px =
+                        column + kFootprintPixels * ((sx + 0.5) / kRaysPerAxis - 0.5);
+                    const double py = row + kFootprintPixels * ((sy + 0.5) / kRaysPerAxis - 0.5);
                     double ray[3] = {(px - cx) / focal, (py - cy) / focal, 1.0};
                     const double norm = std::sqrt(ray[0] * ray[0] + ray[1] * ray[1] + 1.0);
                     for (double& component : ray) component /= norm;

@@ -46,7 +46,11 @@ const VgaMode& nearestVgaMode(uint32_t width, uint32_t rows);
 class VgaSensor {
 public:
     // Sub-rays per pixel along each axis: their returns mix in the pixel's signal.
-    static constexpr int kRaysPerAxis = 3;
+    static constexpr int kRaysPerAxis = 4;
+    // Width of a pixel's footprint in pixel pitches: the lens blurs each pixel over half of
+    // its neighbours, so a depth edge mixes into pixels on both of its sides wherever it
+    // falls, as on a real camera, not only where it cuts a pixel.
+    static constexpr double kFootprintPixels = 2.0;
     // Sensor temperature the headers carry, and the calibration's reference.
     static constexpr double kTemperatureCelsius = 40.0;
 
