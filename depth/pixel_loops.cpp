@@ -75,8 +75,8 @@ const PixelLoops* pixelLoops(LoopForm form) {
         case LoopForm::Avx2:
 #if defined(ZELVO_DEPTH_AVX2)
             __builtin_cpu_init();
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &avx2PixelLoops()
-                                                                        : nullptr;
+            if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) return nullptr;
+            return &avx2PixelLoops();
 #else
             return nullptr;
 #endif

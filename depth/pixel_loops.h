@@ -29,8 +29,8 @@ inline V nearestWhole(V value) {
 
 // Steps 1 to 3 for the pixels x .. x + lanes - 1.
 template <class V, bool kTwo>
-ZELVO_DEPTH_INLINE void prepareBlock(const SampleRows& in, const StateRows& state, const PreparedRow& out,
-                         const FrameSetup& setup, int x) {
+ZELVO_DEPTH_INLINE void prepareBlock(const SampleRows& in, const StateRows& state,
+                                     const PreparedRow& out, const FrameSetup& setup, int x) {
     constexpr int kFrequencies = kTwo ? 2 : 1;
     V i[2], q[2];
     V gray = V::loadSamples(in.gray + x);
@@ -118,8 +118,9 @@ void prepareLoop(const SampleRows& in, const StateRows& state, const PreparedRow
 // Steps 4 to 9.
 // The window radii are template parameters: the compiler unrolls the windows whole.
 template <class V, bool kTwo, int kRadius, int kGrayRadius>
-ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid0, const float* grid1,
-                        const DepthRow& out, const FrameSetup& setup, int x) {
+ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid0,
+                                    const float* grid1, const DepthRow& out,
+                                    const FrameSetup& setup, int x) {
     constexpr int kFrequencies = kTwo ? 2 : 1;
     constexpr int centre = kRadius > kGrayRadius ? kRadius : kGrayRadius;
     const PreparedRow& c = window[centre];
@@ -129,12 +130,11 @@ ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid
         ci[f] = si[f] = V::load(c.i[f] + x);
         cq[f] = sq[f] = V::load(c.q[f] + x);
     }
-    constexpr int radius = kRadius;
-    if (radius > 0) {
+    if (kRadius > 0) {
         const V scale = inverseNoise * V(setup.depthSpatialScale);
-        for (int dy = -radius; dy <= radius; ++dy) {
+        for (int dy = -kRadius; dy <= kRadius; ++dy) {
             const PreparedRow& row = window[centre + dy];
-            for (int dx = -radius; dx <= radius; ++dx) {
+            for (int dx = -kRadius; dx <= kRadius; ++dx) {
                 if (dx == 0 && dy == 0) continue;
                 V ni[2], nq[2];
                 V difference = 0.0f;
@@ -155,30 +155,25 @@ ZELVO_DEPTH_INLINE void finishBlock(const PreparedRow* window, const float* grid
     }
     V amplitude = V::load(c.amplitude + x);
     V graySum = amplitude, grayWeights = 1.0f;
-    constexpr int grayRadius = kGrayRadius;
-    if (grayRadius > 0) {
+    if (kGrayRadius > 0) {
         const V scale = inverseNoise * V(setup.graySpatialScale);
-        V sum = amplitude;
-        V weights = 1.0f;
-        for (int dy = -grayRadius; dy <= grayRadius; ++dy) {
+        for (int dy = -kGrayRadius; dy <= kGrayRadius; ++dy) {
             const PreparedRow& row = window[centre + dy];
-            for (int dx = -grayRadius; dx <= grayRadius; ++dx) {
+            for (int dx = -kGrayRadius; dx <= kGrayRadius; ++dx) {
                 if (dx == 0 && dy == 0) continue;
                 const V neighbour = V::load(row.amplitude + x + dx);
                 const V step = neighbour - amplitude;
                 const V weight = max(V(0.0f), mulSub(step * step, scale, V(1.0f)));
-                sum = mulAdd(weight, neighbour, sum);
-                weights = weights + weight;
+                graySum = mulAdd(weight, neighbour, graySum);
+                grayWeights = grayWeights + weight;
             }
         }
-        graySum = sum;
-        grayWeights = weights;
     }
 
     // The octant ratios of the two phases share one division (the divider is the scarcest
     // unit of the loop); the amplitude's mean takes its own, so that the amplitude filter
     // leaves the depth bit for bit.
-    if (grayRadius > 0) amplitude = graySum / grayWeights;
+    if (kGrayRadius > 0) amplitude = graySum / grayWeights;
     OctantRatio<V> parts[2];
     V ratio[2];
     for (int f = 0; f < kFrequencies; ++f) parts[f] = octantRatio(sq[f], si[f]);
@@ -262,10 +257,9 @@ void finishLoop(const PreparedRow* window, const float* grid0, const float* grid
 
 // Step 10: the depth rows are padded by kRowPad repeated columns.
 template <class V, int kReach>
-ZELVO_DEPTH_INLINE void repairBlock(const DepthRow* window, const DepthRow& out, const FrameSetup& setup,
-                        int x) {
-    constexpr int reach = kReach;
-    const DepthRow& c = window[reach];
+ZELVO_DEPTH_INLINE void repairBlock(const DepthRow* window, const DepthRow& out,
+                                    const FrameSetup& setup, int x) {
+    const DepthRow& c = window[kReach];
     const V depth = V::load(c.depth + x);
     const V confidence = V::load(c.confidence + x);
     auto flying = depth < V(0.0f);  // none yet
@@ -273,10 +267,10 @@ ZELVO_DEPTH_INLINE void repairBlock(const DepthRow* window, const DepthRow& out,
     const V jump = setup.filters.flyingJump;
     const V zero = 0.0f;
     static constexpr int kAxes[4][2] = {{1, 0}, {0, 1}, {1, 1}, {-1, 1}};
-    for (int k = 1; k <= reach; ++k) {
+    for (int k = 1; k <= kReach; ++k) {
         for (const auto& axis : kAxes) {
-            const V a = V::load(window[reach - k * axis[1]].depth + x - k * axis[0]);
-            const V b = V::load(window[reach + k * axis[1]].depth + x + k * axis[0]);
+            const V a = V::load(window[kReach - k * axis[1]].depth + x - k * axis[0]);
+            const V b = V::load(window[kReach + k * axis[1]].depth + x + k * axis[0]);
             // Both valid (depths are never negative), far apart, and the pixel near neither.
             flying = flying | ((min(a, b) > zero) & (abs(a - b) > jump * max(a, b)) &
                                (min(abs(depth - a), abs(depth - b)) > margin));

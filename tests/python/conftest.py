@@ -6,6 +6,7 @@ camera runs on the simulated board: a test picks the board's settings with
 `sim(...)`, which sets ZELVO_SIM for that test only, before any camera exists.
 """
 import gc
+import math
 import os
 import pathlib
 import select
@@ -14,6 +15,7 @@ import subprocess
 import sys
 import time
 
+import numpy as np
 import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
@@ -34,6 +36,28 @@ FRAME_TIMEOUT_MS = 5000
 SUBPROCESS_TIMEOUT_S = 60
 
 DEFAULT_SIM = "board=rpi5,scene=room"
+
+# The calibration saver built beside the module, and the simulated VGA sensor's optics.
+CALIBRATION_TOOL = os.environ.get("ZELVO_CALIBRATION_TOOL") or str(
+    pathlib.Path(MODULE_DIR).parent / "zelvo-calibration")
+VGA_FIELD_OF_VIEW_DEG = 70.0
+
+
+def radial(distance, x, y, width=640, height=480):
+    """The distance along pixel (x, y)'s ray to a wall at `distance` along the axis; x and y
+    may be arrays of columns and rows."""
+    focal = (width / 2.0) / math.tan(math.radians(VGA_FIELD_OF_VIEW_DEG / 2.0))
+    u, v = (x - (width - 1) / 2.0) / focal, (y - (height - 1) / 2.0) / focal
+    return distance * np.sqrt(1.0 + u * u + v * v)
+
+
+def save_calibration(folder):
+    """Runs `zelvo-calibration save cali.bin` in `folder` on the current simulated board."""
+    done = subprocess.run([CALIBRATION_TOOL, "save", "cali.bin"], cwd=folder,
+                          capture_output=True, text=True, timeout=SUBPROCESS_TIMEOUT_S,
+                          env=dict(os.environ))
+    assert done.returncode == 0, done.stderr
+    assert (pathlib.Path(folder) / "cali.bin").stat().st_size > 512
 
 
 @pytest.fixture(scope="session")

@@ -3,15 +3,11 @@ the sensor's fixed-pattern offsets corrected by the calibration saved from the s
 "ConfigAlgorithm.json" variants read from ZELVO_DEPTH_CONFIG_DIR."""
 import itertools
 import math
-import pathlib
-import subprocess
 
 import numpy as np
 import pytest
 
-from conftest import MODULE_DIR, SUBPROCESS_TIMEOUT_S, request
-
-CALIBRATION_TOOL = str(pathlib.Path(MODULE_DIR).parent / "zelvo-calibration")
+from conftest import VGA_FIELD_OF_VIEW_DEG, radial, request, save_calibration
 
 DEFAULTS = {
     "TDenoiseLevel_Depth": 3, "SDenoiseLevel_Depth": 3,
@@ -24,8 +20,7 @@ SECTIONS = (("DenoisingParams", list(DEFAULTS)[:8]), ("RepairParams", ["ERDOLvl"
             ("ConfidenceParams", ["ValidDistMin", "ValidDistMax"]))
 DOUBLE_FREQUENCY = 1  # the MODE control's value
 UNAMBIGUOUS_MM = 4500
-# The simulated sensor's optics: 640 columns over a 70 degree horizontal field of view.
-FOCAL = 320 / math.tan(math.radians(35))
+FOCAL = 320 / math.tan(math.radians(VGA_FIELD_OF_VIEW_DEG / 2))
 
 
 def algorithm_text(**changes):
@@ -44,9 +39,7 @@ def vga(zelvo, sim, cameras, tmp_path, monkeypatch):
 
     def start(scene, frames_per_second=0, **changes):
         sim("board=rpi5,sensor=vga,noise=1,fps=%d,scene=%s" % (frames_per_second, scene))
-        saved = subprocess.run([CALIBRATION_TOOL, "save", "cali.bin"], capture_output=True,
-                               text=True, timeout=SUBPROCESS_TIMEOUT_S)
-        assert saved.returncode == 0, saved.stderr
+        save_calibration(tmp_path)
         config = tmp_path / ("config-%d" % next(made))
         config.mkdir()
         (config / "ConfigAlgorithm.json").write_text(algorithm_text(**changes))
@@ -72,11 +65,10 @@ def depth_frames(camera, count, settle=8):
     return np.stack(planes)
 
 
-def radial(distance_along_axis, rows, cols):
-    """Radial distance of every pixel to a plane facing the camera."""
+def radial_over(distance, rows, cols):
+    """Radial distance of every pixel of a region to a plane facing the camera."""
     y, x = np.mgrid[rows, cols]
-    xn, yn = (x - 319.5) / FOCAL, (y - 239.5) / FOCAL
-    return distance_along_axis * np.sqrt(1.0 + xn * xn + yn * yn)
+    return radial(distance, x, y)
 
 
 ALL = (slice(0, 480), slice(0, 640))
@@ -86,7 +78,7 @@ ALL = (slice(0, 480), slice(0, 640))
 def test_walls_are_unwrapped_right_and_read_within_five_millimetres(vga, wall_mm):
     camera = vga("wall:%d" % wall_mm)
     depth = depth_frames(camera, 1)[0]
-    truth = radial(wall_mm, *ALL)
+    truth = radial_over(wall_mm, *ALL)
     # Towards the corners a far wall lies beyond the unambiguous range, where it wraps.
     valid = (depth > 0) & (truth < UNAMBIGUOUS_MM - 50)
     assert np.count_nonzero(valid) > 0.9 * np.count_nonzero(truth < UNAMBIGUOUS_MM - 50)
@@ -109,7 +101,7 @@ def temporal_noise(camera):
 def spatial_noise(camera, wall_mm):
     depth = depth_frames(camera, 1)[0][CENTRE]
     valid = depth > 0
-    return float(np.std((depth - radial(wall_mm, *CENTRE))[valid]))
+    return float(np.std((depth - radial_over(wall_mm, *CENTRE))[valid]))
 
 
 @pytest.mark.parametrize("measure, key", [("temporal", "TDenoiseLevel_Depth"),
@@ -139,7 +131,7 @@ EDGE = (slice(*EDGE_ROWS), slice(int(EDGE_COLUMN) - 12, int(EDGE_COLUMN) + 13))
 
 def flying_pixels(camera):
     depth = depth_frames(camera, 1)[0][EDGE]
-    box, wall = radial(BOX_FRONT_MM, *EDGE), radial(BACK_WALL_MM, *EDGE)
+    box, wall = radial_over(BOX_FRONT_MM, *EDGE), radial_over(BACK_WALL_MM, *EDGE)
     apart = np.minimum(np.abs(depth - box), np.abs(depth - wall))
     return int(np.count_nonzero((depth > 0) & (apart > 50.0)))
 

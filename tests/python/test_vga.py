@@ -1,19 +1,11 @@
 """The VGA camera on the simulated board, end to end from Python. A VGA start writes its
 configuration files into the working directory: every test runs in a folder of its own."""
-import math
-import os
-import pathlib
-import subprocess
-
 import numpy as np
 import pytest
 
-from conftest import MODULE_DIR, SUBPROCESS_TIMEOUT_S, request
+from conftest import radial, request, save_calibration
 
 WALL = "board=rpi5,sensor=vga,noise=0,fpn=0,scene=wall:%d"
-TOOL = os.environ.get("ZELVO_CALIBRATION_TOOL") or str(
-    pathlib.Path(MODULE_DIR).parent / "zelvo-calibration")
-FIELD_OF_VIEW_DEG = 70.0
 
 
 @pytest.fixture(autouse=True)
@@ -49,13 +41,6 @@ def patch(depth, x, y, half=2):
     return float(np.median(depth[y - half:y + half + 1, x - half:x + half + 1]))
 
 
-def radial(distance, x, y, width=640, height=480):
-    """The distance along pixel (x, y)'s ray to a wall at `distance` along the axis."""
-    focal = (width / 2.0) / math.tan(math.radians(FIELD_OF_VIEW_DEG / 2.0))
-    u, v = (x - (width - 1) / 2.0) / focal, (y - (height - 1) / 2.0) / focal
-    return distance * math.sqrt(1.0 + u * u + v * v)
-
-
 # Single frequency reads the distance modulo 1250 mm, double frequency the distance.
 @pytest.mark.parametrize("distance", [300, 800, 1200, 1500, 2600, 4400])
 def test_wall_depth_at_the_centre_in_both_modes(zelvo, sim, cameras, distance):
@@ -70,15 +55,8 @@ def test_wall_depth_at_the_centre_in_both_modes(zelvo, sim, cameras, distance):
     assert abs(patch(depth_frame(camera), 320, 240) - distance) <= 5.0
 
 
-def save_calibration(folder):
-    done = subprocess.run([TOOL, "save", "cali.bin"], cwd=folder, capture_output=True,
-                          text=True, timeout=SUBPROCESS_TIMEOUT_S, env=dict(os.environ))
-    assert done.returncode == 0, done.stderr
-    assert (folder / "cali.bin").stat().st_size > 512
-
-
 def wall_errors(depth, distance, places):
-    return [patch(depth, x, y) - radial(distance, x, y) for x, y in places]
+    return [patch(depth, x, y) - float(radial(distance, x, y)) for x, y in places]
 
 
 @pytest.mark.parametrize("pattern", [1, 0], ids=["fpn=1", "fpn=0"])
