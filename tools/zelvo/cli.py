@@ -60,6 +60,26 @@ def positive_float(text):
     return value
 
 
+def add_length_options(parser, default_frames):
+    """--frames N | --seconds S, for commands that take a stretch of the stream, and
+    --timeout S, the longest wait for one frame."""
+    length = parser.add_mutually_exclusive_group()
+    length.add_argument("--frames", type=positive_int, metavar="N",
+                        help="number of frames (default: %d)" % default_frames)
+    length.add_argument("--seconds", type=positive_float, metavar="S",
+                        help="take frames for S seconds instead")
+    parser.add_argument("--timeout", type=positive_float, default=5.0, metavar="S",
+                        help="fail when no frame arrives within S seconds (default: 5)")
+    parser.set_defaults(default_frames=default_frames)
+
+
+def stream_length(args):
+    """(count, seconds) for Camera.frames from the options of add_length_options."""
+    if args.seconds is not None:
+        return None, args.seconds
+    return (args.frames or args.default_frames), None
+
+
 def _subcommand_modules():
     """The subcommand modules that are there, in the order of SUBCOMMANDS."""
     for name in SUBCOMMANDS:

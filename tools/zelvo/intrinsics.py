@@ -137,6 +137,12 @@ def read_sensor_calibration(index):
             return saved.read()
 
 
+def calibration_file_text(folder="."):
+    if os.path.abspath(folder) == os.getcwd():
+        return 'calibration file "%s" in the working directory' % CALIBRATION_FILE
+    return 'calibration file "%s"' % os.path.join(folder, CALIBRATION_FILE)
+
+
 def for_vga(width, height, connect="CSI", index=0, folder="."):
     """VGA intrinsics at the output size, from the first source that has them."""
     path = os.path.join(folder, CALIBRATION_FILE)
@@ -144,7 +150,7 @@ def for_vga(width, height, connect="CSI", index=0, folder="."):
     if os.path.exists(path):
         try:
             with open(path, "rb") as calibration:
-                lens = from_calibration(calibration.read(), 'calibration file "%s"' % path)
+                lens = from_calibration(calibration.read(), calibration_file_text(folder))
             return lens.scaled(width, height)
         except (OSError, ValueError) as error:
             problems.append('"%s" unusable: %s' % (path, error))
@@ -152,9 +158,9 @@ def for_vga(width, height, connect="CSI", index=0, folder="."):
         data = read_sensor_calibration(index)
         if data is not None:
             try:
-                return from_calibration(data, "sensor calibration memory").scaled(width, height)
+                return from_calibration(data, "the sensor's calibration memory").scaled(width, height)
             except ValueError as error:
-                problems.append("sensor calibration memory unusable: %s" % error)
+                problems.append("the sensor's calibration memory is unusable: %s" % error)
     why = "; ".join(problems) if problems else "no calibration found"
     return default_pinhole(width, height, "default pinhole, 70 degrees horizontal field of "
                                           "view (%s)" % why)

@@ -1,4 +1,7 @@
 """zelvo info: what is attached and how it is set."""
+import os
+
+from zelvo import intrinsics as lenses
 from zelvo.camera import Camera
 
 HELP = "show the board, the camera, its settings and where its intrinsics come from"
@@ -37,4 +40,15 @@ def describe(camera):
     lines += ["intrinsics:  %s" % intrinsics.describe(),
               "  distortion k1 %g k2 %g p1 %g p2 %g" % intrinsics.distortion,
               "  from %s" % intrinsics.source]
+    if meta["device_type"] == "VGA":
+        lines.append("calibration: " + depth_calibration_text())
     return lines
+
+
+def depth_calibration_text():
+    """Whether the VGA device corrects its depth: it applies "cali.bin" of the working
+    directory at each start."""
+    if os.path.exists(lenses.CALIBRATION_FILE):
+        return "depth corrected with %s" % lenses.calibration_file_text()
+    return ('depth not corrected: no "%s" in the working directory (`zelvo-calibration save '
+            '%s` saves the one in the sensor\'s memory)' % ((lenses.CALIBRATION_FILE,) * 2))
