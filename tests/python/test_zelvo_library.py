@@ -124,8 +124,10 @@ def test_rays_of_a_distorted_lens_project_back_onto_their_pixels():
     ("sensor=vga", "CSI", "double", (640, 480), 4810, 4500),
     ("sensor=vga", "USB", "single", (640, 480), 2405, 1250),
 ])
-def test_camera_streams_depth_and_raw(sim, settings, connect, mode, size, raw_rows, range_mm):
+def test_camera_streams_depth_and_raw(sim, tmp_path, monkeypatch, settings, connect, mode, size,
+                                      raw_rows, range_mm):
     sim(settings)
+    monkeypatch.chdir(tmp_path)  # the VGA device writes its configuration files here
     with Camera(connect, mode=mode) as camera:
         assert (camera.width, camera.height) == size
         assert camera.range_mm == range_mm

@@ -87,12 +87,16 @@ class Camera:
             self.module = None
             raise ToolError("no camera %s: open failed with %s (%d)"
                             % (how, code.str(), int(code)))
-        info = self.module.getCameraInfo()
-        self._device_type = info.device_type.name
-        self.connect = info.connect.name
-        if self._device_type == "VGA":
-            self._check("setting the %s frequency mode" % self.requested_mode,
-                        self.set_control("MODE", self._work_mode(self.requested_mode)))
+        try:
+            info = self.module.getCameraInfo()
+            self._device_type = info.device_type.name
+            self.connect = info.connect.name
+            if self._device_type == "VGA":
+                self._check("setting the %s frequency mode" % self.requested_mode,
+                            self.set_control("MODE", self._work_mode(self.requested_mode)))
+        except BaseException:
+            self.close()  # __exit__ does not run when __enter__ fails
+            raise
 
     def close(self):
         """Stops the stream if it runs and closes the camera; safe to call twice."""
