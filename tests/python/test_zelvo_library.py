@@ -11,7 +11,8 @@ import pytest
 from conftest import ZELVO_PACKAGE_DIR, radial
 
 sys.path.insert(0, ZELVO_PACKAGE_DIR)
-from zelvo import geometry, intrinsics  # noqa: E402
+from zelvo import cli, geometry, intrinsics  # noqa: E402
+from zelvo.commands import info as info_command  # noqa: E402
 from zelvo.camera import Camera  # noqa: E402
 from zelvo.errors import FrameTimeout, ToolError  # noqa: E402
 
@@ -162,3 +163,20 @@ def test_camera_reports_what_cannot_be_opened_or_set(sim):
             camera.get_control("ZOOM")
     with pytest.raises(ToolError, match="unknown transport"):
         Camera("PCI")
+
+
+@pytest.mark.parametrize("raised, status, line", [
+    (ToolError("the camera fell off"), 1, "zelvo info: the camera fell off"),
+    (PermissionError(13, "Permission denied", "out/x"), 1,
+     "zelvo info: Permission denied: 'out/x'"),
+    (KeyboardInterrupt(), 130, ""),
+])
+def test_main_turns_failures_into_a_status_and_one_line(monkeypatch, capsys, raised, status,
+                                                         line):
+    def run(_args):
+        raise raised
+
+    monkeypatch.setattr(info_command, "run", run)
+    assert cli.main(["info"]) == status
+    assert capsys.readouterr().err.strip() == line
+    assert cli.main(["info", "--index", "-1"]) == 2
