@@ -127,7 +127,8 @@ def summary(name, values, unit, digits=1):
 
 
 def stream(camera, seconds):
-    """Takes frames for `seconds`; returns timestamps, latencies, per-frame depth and the last frame's planes."""
+    """Takes frames for `seconds`; returns timestamps, latencies, per-frame depth and the
+    last frame's planes."""
     stamps, latencies, medians, valid_shares = [], [], [], []
     last = None
     deadline = time.monotonic() + seconds
@@ -168,7 +169,12 @@ def main():
               % ((info.device_type.name, info.connect.name) + depth_size(camera, info)
                  + (measuring_range,)))
 
-        check(camera.start(zelvo.TOFOutput.DEPTH), "start")
+        code = camera.start(zelvo.TOFOutput.DEPTH)
+        if code != OK and measuring_range == VGA_DOUBLE_RANGE_MM:
+            raise SystemExit("start failed: %s (%d); the transport may not carry the VGA "
+                             "camera's double-frequency frames: try --range %d"
+                             % (code.str(), int(code), VGA_SINGLE_RANGE_MM))
+        check(code, "start")
         wall_start = time.monotonic()
         try:
             stamps, latencies, medians, valid_shares, last = stream(camera, arguments.seconds)
