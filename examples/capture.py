@@ -18,7 +18,7 @@ from tqdm import tqdm
 import ZelvoDepthCamera as zelvo
 
 OK = zelvo.TOFErrorCode.ZelvoSuccess
-REQUEST_TIMEOUT_MS = 2000
+REQUEST_TIMEOUT_MS = 10000  # the first frame of a VGA camera waits for its depth library
 SCALE = 2  # the PNG shows every pixel as SCALE x SCALE
 VGA_SINGLE_RANGE_MM, VGA_DOUBLE_RANGE_MM = 1250, 4500
 
@@ -135,11 +135,13 @@ def stream(camera, seconds):
     with tqdm(total=round(seconds, 1), unit="s", desc="streaming",
               bar_format="{desc}: {percentage:3.0f}%|{bar}| {n:.1f}/{total} s{postfix}") as bar:
         start = time.monotonic()
-        while time.monotonic() < deadline:
+        while time.monotonic() < deadline or not stamps:  # at least one frame
             frame = camera.requestFrame(REQUEST_TIMEOUT_MS)
             arrived_ms = time.monotonic() * 1000.0
             if frame is None:
                 bar.write("no frame within %d ms" % REQUEST_TIMEOUT_MS)
+                if not stamps:
+                    break
                 continue
             stamp = frame.getFrameFormat().timestamp
             depth = frame.getDepthData()
