@@ -128,16 +128,54 @@ TEST_F(KernelCsi, ErrorFlaggedBufferCostsOneFrame) {
     expectAllReleased();
 }
 
-TEST_F(KernelCsi, FailingStreamOnLeavesCameraStartable) {
+// Each start step the kernel can be made to refuse once: the start fails with its code,
+// gives back what it took, and the next start streams.
+TEST_F(KernelCsi, FailingStartLeavesCameraStartable) {
+    struct Case {
+        const char* control;
+        int result;
+    };
+    const Case cases[] = {
+        {"Inject VIDIOC_REQBUFS Error", ZelvoUnkownError},
+        {"Inject VIDIOC_QBUF Error", ZelvoUnkownError},
+        {"Inject VIDIOC_STREAMON Error", ZelvoSystemError},
+    };
     ZelvoTOFCamera camera(host);
     ASSERT_EQ(camera.open(CSI, nodes[0]), ZelvoSuccess);
-    ASSERT_EQ(setVividControl(nodes[0], "Inject VIDIOC_STREAMON Error"), "");
-    EXPECT_EQ(camera.start(DEPTH), ZelvoSystemError);
-    EXPECT_FALSE(camera.isStreaming());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        ASSERT_EQ(setVividControl(nodes[0], c.control), "");
+        EXPECT_EQ(camera.start(DEPTH), c.result);
+        EXPECT_FALSE(camera.isStreaming());
+        EXPECT_EQ(mappingsNaming("/dev/video"), 0);
+
+        ASSERT_EQ(camera.start(DEPTH), ZelvoSuccess);
+        streamDepthFrames(camera, 5);
+        EXPECT_EQ(camera.stop(), ZelvoSuccess);
+    }
+    EXPECT_EQ(camera.close(), ZelvoSuccess);
+    expectAllReleased();
+}
+
+// A queue the kernel marks as failed mid-stream (every read then fails) ends the frames;
+// stop gives the buffers back, and the camera starts and streams again.
+TEST_F(KernelCsi, FatalStreamingErrorEndsReadsAndCameraStartsAgain) {
+    ZelvoTOFCamera camera(host);
+    ASSERT_EQ(camera.open(CSI, nodes[0]), ZelvoSuccess);
+    ASSERT_EQ(camera.start(DEPTH), ZelvoSuccess);
+    streamDepthFrames(camera, 5);
+
+    ASSERT_EQ(setVividControl(nodes[0], "Inject Fatal Streaming Error"), "");
+    int delivered = 0;
+    while (ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs)) {
+        camera.releaseFrame(frame);
+        ASSERT_LT(++delivered, 8);
+    }
+    EXPECT_EQ(camera.stop(), ZelvoSuccess);
     EXPECT_EQ(mappingsNaming("/dev/video"), 0);
 
     ASSERT_EQ(camera.start(DEPTH), ZelvoSuccess);
-    streamDepthFrames(camera, 10);
+    streamDepthFrames(camera, 5);
     EXPECT_EQ(camera.stop(), ZelvoSuccess);
     EXPECT_EQ(camera.close(), ZelvoSuccess);
     expectAllReleased();
