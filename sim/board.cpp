@@ -410,6 +410,14 @@ void* Board::mmap(void* address, size_t length, int protection, int flags, int f
         errno = ENODEV;
         return MAP_FAILED;
     }
+    // As the kernel checks before asking the driver: a mapping needs a descriptor open for
+    // reading, and a shared writable one a descriptor open for writing too.
+    const int access = handle->flags & O_ACCMODE;
+    if (access == O_WRONLY ||
+        (access == O_RDONLY && (protection & PROT_WRITE) && (flags & MAP_SHARED))) {
+        errno = EACCES;
+        return MAP_FAILED;
+    }
     if (faults_.unplugged()) {
         errno = ENODEV;
         return MAP_FAILED;
