@@ -172,7 +172,7 @@ void EvaluationKit::jumpClock(int64_t deltaMs, int subFrame) {
 
 void EvaluationKit::spreadSubFrames(int gapMs) {
     std::lock_guard<std::mutex> lock(mutex_);
-    stampGapMs_ = gapMs > 0 ? gapMs : kSubFrameGapMs;
+    stampGapMs_ = std::max(gapMs, static_cast<int>(kSubFrameGapMs));
 }
 
 KitState EvaluationKit::state() {
@@ -183,7 +183,6 @@ KitState EvaluationKit::state() {
     state.configFile = configFile_;
     state.binFile = binFile_;
     state.imagesOut = static_cast<int>(std::count(bufferOut_.begin(), bufferOut_.end(), true));
-    state.subFramesSent = delivered_;
     return state;
 }
 

@@ -34,7 +34,6 @@ struct KitState {
     std::string configFile;     // name given to the last ZelvoOpenCamera ("" for none)
     uint8_t binFile = 0;
     int imagesOut = 0;          // captured and not given back
-    int64_t subFramesSent = 0;  // by the sensor, those of an image cut short included
 };
 
 class EvaluationKit {
@@ -78,8 +77,8 @@ public:
     void deliverWrongSize(int subFrame);
     // The kit's clock jumps by deltaMs (negative: backwards) from that sub-frame on.
     void jumpClock(int64_t deltaMs, int subFrame);
-    // From now on the sub-frames of a burst are stamped gapMs apart (the kit's own gap,
-    // kSubFrameGapMs, again when 0), as by a kit whose clock runs fast within a burst.
+    // From now on the sub-frames of a burst are stamped gapMs apart (at least the kit's own
+    // gap, kSubFrameGapMs), as by a kit whose clock runs fast within a burst.
     void spreadSubFrames(int gapMs);
 
     KitState state();
