@@ -21,6 +21,18 @@ void copyText(uint8_t* destination, size_t size, const std::string& text) {
     std::memcpy(destination, text.c_str(), std::min(size - 1, text.size()));
 }
 
+// Which board's node holds buffers, process-wide. Never destroyed: boards may outlive the
+// static objects at exit.
+struct NodeClaim {
+    std::mutex mutex;
+    const void* holder = nullptr;
+};
+
+NodeClaim& nodeClaim() {
+    static NodeClaim* claim = new NodeClaim;
+    return *claim;
+}
+
 timeval toTimeval(MonotonicClock::time_point time) {
     auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
@@ -51,6 +63,32 @@ CaptureNode::CaptureNode(const BoardProfile& profile, TofSensor& sensor, FaultIn
     format_.height = sensor_.defaultFrameHeight();
     format_.shiftedReorder = profile_.shiftedReorder;
     computeLayout(format_, profile_.strideAlignment);
+}
+
+CaptureNode::~CaptureNode() { unclaim(); }
+
+bool CaptureNode::claimedElsewhere() const {
+    NodeClaim& claim = nodeClaim();
+    std::lock_guard<std::mutex> lock(claim.mutex);
+    return claim.holder && claim.holder != this;
+}
+
+void CaptureNode::claim() {
+    NodeClaim& claim = nodeClaim();
+    std::lock_guard<std::mutex> lock(claim.mutex);
+    if (!claim.holder) claim.holder = this;
+}
+
+void CaptureNode::unclaim() {
+    NodeClaim& claim = nodeClaim();
+    std::lock_guard<std::mutex> lock(claim.mutex);
+    if (claim.holder == this) claim.holder = nullptr;
+}
+
+int CaptureNode::subFramesPerBuffer() const {
+    if (!sensor_.isVga()) return 1;
+    const VgaMode* mode = findVgaMode(format_.width, format_.height);
+    return mode ? mode->subFrames : 1;
 }
 
 uint32_t CaptureNode::bufferType() const {
@@ -127,7 +165,7 @@ int CaptureNode::formatRequest(unsigned long request, v4l2_format& format) {
     writeFormat(format, layout);
     adjustFormat(layout);
     if (request == VIDIOC_S_FMT) {
-        if (!buffers_.empty() || streaming_) return -EBUSY;
+        if (!buffers_.empty() || streaming_ || claimedElsewhere()) return -EBUSY;
         format_ = layout;
     }
     readFormat(layout, format);
@@ -136,7 +174,7 @@ int CaptureNode::formatRequest(unsigned long request, v4l2_format& format) {
 
 int CaptureNode::requestBuffers(const void* client, v4l2_requestbuffers& request) {
     if (request.type != bufferType() || request.memory != V4L2_MEMORY_MMAP) return -EINVAL;
-    if (ownedByOther(client)) return -EBUSY;
+    if (ownedByOther(client) || claimedElsewhere()) return -EBUSY;
     if (streaming_) return -EBUSY;
     freeBuffers();
     request.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP;
@@ -161,6 +199,7 @@ int CaptureNode::requestBuffers(const void* client, v4l2_requestbuffers& request
     }
     request.count = granted;
     owner_ = granted > 0 ? client : nullptr;
+    if (granted > 0) claim();
     return 0;
 }
 
@@ -266,10 +305,11 @@ void CaptureNode::fill(Buffer& buffer, MonotonicClock::time_point stamp, bool fa
 }
 
 int CaptureNode::completion(MonotonicClock::time_point& due) {
-    if (faults_.unplugged()) return -ENODEV;
+    const int needed = subFramesPerBuffer();
+    if (faults_.unpluggedWithin(needed)) return -ENODEV;
     if (!streaming_) return -EINVAL;
     due = MonotonicClock::time_point::max();
-    if (queue_.empty() || faults_.stalled()) return 0;
+    if (queue_.empty() || faults_.stalled(needed)) return 0;
     const bool freeRunning = sensor_.frameRate() == 0;
     if (subFrame_ == 0 && !burstReady_) {
         if (!freeRunning) {
@@ -299,7 +339,7 @@ void CaptureNode::waitUntil(std::unique_lock<std::mutex>& lock, MonotonicClock::
 short CaptureNode::poll(const void* client, short events, MonotonicClock::time_point& recheck) {
     if (ownedByOther(client) || !streaming_ || queue_.empty()) return POLLERR;
     MonotonicClock::time_point due;
-    if (completion(due) != 0) return POLLERR;
+    if (int error = completion(due)) return error == -ENODEV ? POLLERR | POLLHUP : POLLERR;
     if (due <= MonotonicClock::now()) return static_cast<short>(events & (POLLIN | POLLRDNORM));
     recheck = std::min(recheck, due);
     return 0;
@@ -327,7 +367,7 @@ int CaptureNode::dequeueBuffer(const void* client, bool nonBlocking, v4l2_buffer
     describeBuffer(index, buffer);
     uint32_t reported = 0;
     if (faults_.takeBufferIndex(reported)) buffer.index = reported;
-    faults_.subFrameDequeued();
+    faults_.subFramesDequeued(subFramesPerBuffer());
     if (++subFrame_ == sensor_.subFramesPerFrame()) {
         subFrame_ = 0;
         burstReady_ = false;
@@ -373,6 +413,7 @@ int CaptureNode::streamOff(const void* client, uint32_t type) {
 void CaptureNode::freeBuffers() {
     queue_.clear();
     buffers_.clear();  // mappings keep their memory
+    unclaim();
 }
 
 void CaptureNode::release(const void* client) {

@@ -67,6 +67,8 @@ public:
 
     bool streaming() const { return streaming_; }
 
+    ~CaptureNode();
+
 private:
     struct Buffer {
         std::shared_ptr<BufferMemory> memory;
@@ -101,6 +103,14 @@ private:
     void stopStreaming();
     void freeBuffers();
     bool ownedByOther(const void* client) const { return owner_ && owner_ != client; }
+    // The node is one per machine, and every board of the process presents the same
+    // machine (each camera builds its own board): buffers held through one board make the
+    // node busy for all others, as for another open file of the kernel's node.
+    bool claimedElsewhere() const;
+    void claim();
+    void unclaim();
+    // Sub-frames the sensor sends for one buffer: the sub-frames of a VGA raw frame.
+    int subFramesPerBuffer() const;
     MonotonicClock::duration framePeriod() const;
     void startBurst(bool freeRunning);
     MonotonicClock::time_point dueTime(bool freeRunning) const;

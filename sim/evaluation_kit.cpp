@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sensor/usb/kit_index.h"
 
 namespace Zelvo::sim {
 namespace {
@@ -17,6 +22,8 @@ constexpr int kBusy = -4;
 constexpr int kNoBuffer = -5;
 constexpr int kGone = -6;
 constexpr int kRefused = -7;
+constexpr int kNoSuchCamera = -8;
+constexpr int kUnreadableFile = -9;
 
 constexpr uint16_t kDividerShortRange = 0x08;  // 75 MHz
 constexpr uint16_t kDividerLongRange = 0x10;   // 37.5 MHz
@@ -36,6 +43,18 @@ Registry& registry() {
 
 // The kit whose library this thread loaded last: the one its next ZelvoOpenCamera opens.
 thread_local void* openingKit = nullptr;
+
+// The kit reads its configuration file when it opens: a name that is no readable regular
+// file (missing, a directory, a FIFO, a device) cannot be read. Opened without blocking,
+// so a FIFO is refused instead of waited on.
+bool readableRegularFile(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(fd);
+    return regular;
+}
 
 uint64_t millisecondsOf(std::chrono::steady_clock::time_point time) {
     return static_cast<uint64_t>(
@@ -151,6 +170,11 @@ void EvaluationKit::jumpClock(int64_t deltaMs, int subFrame) {
     jumpAt_ = subFrame;
 }
 
+void EvaluationKit::spreadSubFrames(int gapMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stampGapMs_ = std::max(gapMs, static_cast<int>(kSubFrameGapMs));
+}
+
 KitState EvaluationKit::state() {
     std::lock_guard<std::mutex> lock(mutex_);
     KitState state;
@@ -169,8 +193,15 @@ bool EvaluationKit::takeFailure(Call call) {
     return true;
 }
 
+int EvaluationKit::subFramesPerImage() const {
+    return sensor_.isVga() ? vgaModes().front().subFrames : 1;
+}
+
 bool EvaluationKit::unplugged() const { return unplugAfter_ >= 0 && delivered_ >= unplugAfter_; }
-bool EvaluationKit::stalled() const { return stallAfter_ >= 0 && delivered_ >= stallAfter_; }
+
+bool EvaluationKit::stalled() const {
+    return stallAfter_ >= 0 && delivered_ + subFramesPerImage() > stallAfter_;
+}
 
 // The calls, each finding its kit through the handle.
 
@@ -184,6 +215,8 @@ int EvaluationKit::ZelvoDefaultParam(ZelvoOpenParam* param) {
 int EvaluationKit::ZelvoOpenCamera(ZelvoCameraHandle* handle, ZelvoOpenParam* param) {
     EvaluationKit* kit = kitOf(openingKit);
     if (!kit || !handle || !param) return kInvalidArgument;
+    const int32_t index = openingKitIndex();
+    if (index < 0 || index >= kKits) return kNoSuchCamera;
     const int result = kit->open(*param);
     if (result == 0) *handle = kit;
     return result;
@@ -249,6 +282,9 @@ int EvaluationKit::open(const ZelvoOpenParam& param) {
     if (unplugged()) return kGone;
     if (takeFailure(Call::Open)) return kRefused;
     if (open_) return kBusy;
+    if (param.configFile && param.configFile[0] != '\0' &&
+        !readableRegularFile(param.configFile))
+        return kUnreadableFile;
     configFile_ = param.configFile ? param.configFile : "";
     binFile_ = param.binFile;
     open_ = true;
@@ -362,12 +398,14 @@ int EvaluationKit::waitForSubFrame(std::unique_lock<std::mutex>& lock,
 }
 
 uint64_t EvaluationKit::stampOf(Clock::time_point due) {
-    uint64_t stamp = millisecondsOf(due);
+    // A spread clock stamps each sub-frame of the burst further from the one before.
+    uint64_t stamp = millisecondsOf(due) +
+                     static_cast<uint64_t>(subFrame_) * (stampGapMs_ - kSubFrameGapMs);
     if (sensor_.frameRate() == 0) {
         // Free-running bursts follow each other at once; their stamps still keep apart.
         stamp = subFrame_ == 0
                     ? std::max<uint64_t>(stamp, lastFreeRunningStamp_ + kFreeRunningBurstGapMs)
-                    : lastFreeRunningStamp_ + kSubFrameGapMs;
+                    : lastFreeRunningStamp_ + static_cast<uint64_t>(stampGapMs_);
         lastFreeRunningStamp_ = stamp;
     }
     return stamp + static_cast<uint64_t>(clockOffsetMs_);
@@ -395,6 +433,10 @@ void EvaluationKit::fill(uint8_t* dst) const {
 int EvaluationKit::capture(ZelvoImage& image, int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!open_) return kInvalidArgument;
+    if (unplugAfter_ >= 0 && delivered_ + subFramesPerImage() > unplugAfter_) {
+        // The kit goes away within the next image: what was sent of it is lost.
+        delivered_ = std::max(delivered_, unplugAfter_);
+    }
     if (unplugged()) return kGone;
     if (!streaming_) return kNotStreaming;
     if (timeOutAt_ == subFrame_) {
@@ -435,7 +477,7 @@ int EvaluationKit::capture(ZelvoImage& image, int timeoutMs) {
         burstReady_ = false;
         if (sensor_.frameRate() != 0) burstStart_ += framePeriod();
     }
-    ++delivered_;
+    delivered_ += subFramesPerImage();
     return 0;
 }
 

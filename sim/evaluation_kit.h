@@ -48,6 +48,8 @@ public:
     // Register of the modulation clock divider (600 MHz / divider): 0x08 gives 75 MHz,
     // 0x10 gives 37.5 MHz.
     static constexpr uint16_t kModulationDividerRegister = 0x216c;
+    // Kits attached to the board; the camera's index picks one (kit_index.h).
+    static constexpr int kKits = 1;
 
     enum class Call { Open, Init, Start };
 
@@ -75,6 +77,9 @@ public:
     void deliverWrongSize(int subFrame);
     // The kit's clock jumps by deltaMs (negative: backwards) from that sub-frame on.
     void jumpClock(int64_t deltaMs, int subFrame);
+    // From now on the sub-frames of a burst are stamped gapMs apart (at least the kit's own
+    // gap, kSubFrameGapMs), as by a kit whose clock runs fast within a burst.
+    void spreadSubFrames(int gapMs);
 
     KitState state();
 
@@ -107,7 +112,10 @@ private:
     int writeRegister(uint16_t address, uint16_t value);
 
     bool takeFailure(Call call);
+    // The sensor's sub-frames in one image: the VGA raw frame carries several.
+    int subFramesPerImage() const;
     bool unplugged() const;
+    // The next image would not be whole before the sensor stops sending.
     bool stalled() const;
     Clock::duration framePeriod() const;
     // Waits until the sub-frame due next is ready: 0, or a negative code (time-out, stop).
@@ -156,7 +164,8 @@ private:
     const uint16_t* vgaFrame_ = nullptr;   // VGA: the raw frame
     uint64_t lastFreeRunningStamp_ = 0;
     int64_t clockOffsetMs_ = 0;
-    int64_t delivered_ = 0;
+    int stampGapMs_ = kSubFrameGapMs;
+    int64_t delivered_ = 0;  // sub-frames the sensor sent
 
     // Armed faults: the sub-frame each strikes at, -1 when none is armed.
     int failures_[3] = {};

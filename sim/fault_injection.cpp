@@ -1,5 +1,7 @@
 #include "sim/fault_injection.h"
 
+#include <algorithm>
+
 namespace Zelvo::sim {
 
 void FaultInjection::failRequest(unsigned long request, int error, int times) {
@@ -84,9 +86,18 @@ bool FaultInjection::unplugged() {
     return unplugged_;
 }
 
-bool FaultInjection::stalled() {
+bool FaultInjection::unpluggedWithin(int64_t needed) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return subFramesUntilStall_ == 0;
+    if (subFramesUntilUnplug_ > 0 && subFramesUntilUnplug_ < needed) {
+        subFramesUntilUnplug_ = 0;
+        unplugged_ = true;
+    }
+    return unplugged_;
+}
+
+bool FaultInjection::stalled(int64_t needed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return subFramesUntilStall_ >= 0 && subFramesUntilStall_ < needed;
 }
 
 bool FaultInjection::takeBufferError() {
@@ -95,10 +106,13 @@ bool FaultInjection::takeBufferError() {
     return subFramesUntilError_-- == 0;
 }
 
-void FaultInjection::subFrameDequeued() {
+void FaultInjection::subFramesDequeued(int64_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (subFramesUntilStall_ > 0) --subFramesUntilStall_;
-    if (subFramesUntilUnplug_ > 0 && --subFramesUntilUnplug_ == 0) unplugged_ = true;
+    if (subFramesUntilStall_ > 0) subFramesUntilStall_ = std::max<int64_t>(subFramesUntilStall_ - count, 0);
+    if (subFramesUntilUnplug_ > 0) {
+        subFramesUntilUnplug_ = std::max<int64_t>(subFramesUntilUnplug_ - count, 0);
+        if (subFramesUntilUnplug_ == 0) unplugged_ = true;
+    }
 }
 
 void FaultInjection::frameCompleted() {

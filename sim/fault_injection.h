@@ -23,7 +23,8 @@ public:
     void unplugAfterSubFrames(int64_t subFrames);
     // After `subFrames` more sub-frames the sensor sends nothing (negative: it sends again),
     // as when a cable is pulled or the sensor crashed: no buffer completes, a blocking
-    // dequeue waits and poll times out, while every call still answers.
+    // dequeue waits and poll times out, while every call still answers. A buffer that holds
+    // several sub-frames (the VGA raw frame) completes only when all of them were sent.
     void stallAfterSubFrames(int64_t subFrames);
     // The sub-frame after `subFrames` more is completed with V4L2_BUF_FLAG_ERROR, its second
     // half lost.
@@ -43,11 +44,15 @@ public:
     bool takeRequestFailure(unsigned long request, int& error);
     bool takeOpenFailure(const std::string& path, int& error);
     bool unplugged();
-    bool stalled();
+    // The device is gone before a buffer of `needed` more sub-frames completes: when it
+    // goes within them, it goes now.
+    bool unpluggedWithin(int64_t needed);
+    // No buffer of `needed` more sub-frames can complete.
+    bool stalled(int64_t needed = 1);
     // Called for each sub-frame the sensor delivers into a buffer: true when it is the one
     // to complete with an error.
     bool takeBufferError();
-    void subFrameDequeued();
+    void subFramesDequeued(int64_t count);
     void frameCompleted();  // one burst delivered
     bool takeBufferIndex(uint32_t& index);
     bool takeSubFrameDelay(int& subFrame, int64_t& delayUs);

@@ -89,10 +89,11 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
         if (value != "0" && value != "1") return false;
         settings.fixedPattern = value == "1";
     } else if (key == "stall") {
-        if (!parseDecimal(value, kMaxSubFrameCount, number)) return false;
+        // A camera that never sends, or is gone before it opens, is no camera to rehearse.
+        if (!parseDecimal(value, kMaxSubFrameCount, number) || number == 0) return false;
         settings.stallAfterSubFrames = static_cast<int64_t>(number);
     } else if (key == "unplug") {
-        if (!parseDecimal(value, kMaxSubFrameCount, number)) return false;
+        if (!parseDecimal(value, kMaxSubFrameCount, number) || number == 0) return false;
         settings.unplugAfterSubFrames = static_cast<int64_t>(number);
     } else {
         return false;

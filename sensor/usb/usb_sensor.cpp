@@ -1,5 +1,9 @@
 #include "sensor/usb/usb_sensor.h"
 
+#include <algorithm>
+
+#include "core/read_deadline.h"
+#include "sensor/usb/kit_index.h"
 #include "sensor/usb/twelve_bit_samples.h"
 
 namespace Zelvo {
@@ -47,6 +51,7 @@ int ZelvoTOFUSBSensor::open(CameraInfo& cameraInfo) {
         param.configFile = configPath.c_str();
         param.binFile = endsWithBin(configPath) ? 1 : 0;
     }
+    const KitIndexScope opening(deviceIndex);
     if (calls.ZelvoOpenCamera(&handle, &param) != 0) {
         handle = nullptr;  // whatever a failed open left there is no camera
         release();
@@ -75,6 +80,8 @@ int ZelvoTOFUSBSensor::close() {
 int ZelvoTOFUSBSensor::start() {
     if (streaming || !handle) return -1;
     streaming = true;
+    framePeriod = 0;
+    lastGroupStamp = 0;
     return sdk.calls().ZelvoStartCamera(handle) == 0 ? 0 : -1;
 }
 
@@ -91,13 +98,19 @@ int ZelvoTOFUSBSensor::getFrame(void* dst, int64_t* timestamp) {
     uint64_t last = 0;
     int32_t place = 0;     // next place of the group to fill
     bool scaled = true;    // every sub-frame in the group could be scaled
+    // A period longer than a capture's time-out is no period a kit streams at.
+    const uint64_t period = std::min<uint64_t>(framePeriod, kCaptureTimeout);
+    const ReadDeadline deadline(ReadDeadline::waitMs(static_cast<int64_t>(period)));
     for (int32_t attempt = 0; attempt < framesPerRequest;) {
         if (!streaming) {
             ++attempt;
             continue;
         }
+        const int64_t left = deadline.leftMs();
+        if (left == 0) return -1;
+        const int timeout = static_cast<int>(std::min<int64_t>(left, kCaptureTimeout));
         const EvkSdkCalls& calls = sdk.calls();
-        if (calls.ZelvoCaptureImage(handle, &frame, kCaptureTimeout) != 0) {
+        if (calls.ZelvoCaptureImage(handle, &frame, timeout) != 0) {
             ++attempt;
             *timestamp = static_cast<int64_t>(last);
             continue;
@@ -122,7 +135,17 @@ int ZelvoTOFUSBSensor::getFrame(void* dst, int64_t* timestamp) {
         *timestamp = static_cast<int64_t>(last);
     }
     // Places left with older data (a failed capture) or none at all make no new frame.
-    return place == framesPerRequest && scaled ? 0 : -1;
+    if (place != framesPerRequest || !scaled) return -1;
+    groupCompleted(last);
+    return 0;
+}
+
+void ZelvoTOFUSBSensor::groupCompleted(uint64_t stamp) {
+    if (lastGroupStamp != 0 && stamp > lastGroupStamp) {
+        const uint64_t between = stamp - lastGroupStamp;
+        framePeriod = framePeriod == 0 ? between : std::min(framePeriod, between);
+    }
+    lastGroupStamp = stamp;
 }
 
 int ZelvoTOFUSBSensor::setControl(CameraCtrl ctrl, int value) {

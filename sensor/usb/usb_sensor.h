@@ -15,7 +15,8 @@ namespace Zelvo {
 
 class ZelvoTOFUSBSensor final : public ZelvoTOFSensor {
 public:
-    // Time-out of one sub-frame capture, in the SDK's unit.
+    // The longest one sub-frame capture waits, in the SDK's unit (milliseconds); a read
+    // waits no longer than its ReadDeadline leaves.
     static constexpr int kCaptureTimeout = 2000;
     // Sub-frames of one raw frame lie less than this apart, in the SDK's time unit.
     static constexpr uint64_t kGroupGap = 6;
@@ -40,7 +41,9 @@ public:
     CameraInfo getCameraInfo() override { return info; }
     // 0 when every place of the raw frame was filled by this call with sub-frames less
     // than kGroupGap apart; -1 otherwise (a sub-frame of the wrong size, a failed capture
-    // inside the group, not streaming, samples that cannot be scaled).
+    // inside the group, not streaming, samples that cannot be scaled, or no whole group
+    // within two frame periods, at least a second: a kit that stopped sending or never
+    // sends a group cannot hold the capture thread).
     int getFrame(void* dst, int64_t* timestamp) override;
     // RANGE: four sensor register writes, 0 (-1 when not opened). Others: 1.
     int setControl(CameraCtrl ctrl, int value) override;
@@ -57,6 +60,16 @@ public:
 private:
     // Closes the kit if open and gives the library back.
     void release();
+    // A whole group was read, its last sub-frame stamped `stamp`: the frame period is
+    // the shortest time seen between two groups (reads skipped by the camera only
+    // lengthen the time between the groups it took).
+    void groupCompleted(uint64_t stamp);
+
+    // The kit's frame period in its time unit, learnt from the stamps of whole groups since
+    // start (0: not known yet), and the stamp of the last group. Used by getFrame only,
+    // reset by start.
+    uint64_t framePeriod = 0;
+    uint64_t lastGroupStamp = 0;
 
     EvkSdkLibrary sdk;
 };

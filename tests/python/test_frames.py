@@ -124,7 +124,9 @@ def test_no_frame_within_the_timeout_gives_none(zelvo, cameras):
 
 def test_release_none_and_foreign_frames(zelvo, cameras):
     camera = cameras.streaming(zelvo.TOFOutput.DEPTH)
-    other = cameras.streaming(zelvo.TOFOutput.DEPTH)
+    other = cameras.new()  # on the kit: the CSI node is busy with the first stream
+    assert other.open(zelvo.TOFConnect.USB, 0) == zelvo.TOFErrorCode.ZelvoSuccess
+    assert other.start(zelvo.TOFOutput.DEPTH) == zelvo.TOFErrorCode.ZelvoSuccess
     assert camera.releaseFrame(None) == zelvo.TOFErrorCode.ZelvoUnkownError
     foreign = request(other)
     assert camera.releaseFrame(foreign) == zelvo.TOFErrorCode.ZelvoUnkownError

@@ -23,7 +23,7 @@ def start(zelvo, camera, mode, output=None):
 def streaming(zelvo, sim, cameras, settings, mode=0, usb=False):
     sim(settings)
     camera = cameras.new()
-    code = camera.openWithFile("kit.bin", 2) if usb else camera.open(zelvo.TOFConnect.CSI)
+    code = camera.open(zelvo.TOFConnect.USB, 0) if usb else camera.open(zelvo.TOFConnect.CSI)
     assert code == zelvo.TOFErrorCode.ZelvoSuccess, code.str()
     assert camera.getCameraInfo().device_type == zelvo.TOFDeviceType.VGA
     start(zelvo, camera, mode)

@@ -342,6 +342,7 @@ TEST(CaptureNode, PollTellsWhenADequeueWouldNotBlock) {
     EXPECT_EQ(poll(5000), 1);
     EXPECT_EQ(polled.revents, POLLIN | POLLRDNORM);
     ASSERT_EQ(node.call(VIDIOC_DQBUF, 0), 0);
+    node.board->close(node.fd);  // the node is free for the boards below
 
     // A stalled sensor never becomes ready; stream off, close and unplug end the wait.
     const struct {
@@ -354,7 +355,8 @@ TEST(CaptureNode, PollTellsWhenADequeueWouldNotBlock) {
         {"unplug", [](Node& n) { n.board->unplug(); }, POLLERR | POLLHUP},
     };
     for (const auto& ending : endings) {
-        Node stalled("board=jetson-nano,fps=30,stall=0");
+        Node stalled("board=jetson-nano,fps=30");
+        stalled.board->faults().stallAfterSubFrames(0);
         ASSERT_EQ(stalled.request(2), 2);
         ASSERT_EQ(stalled.call(VIDIOC_QBUF, 0), 0);
         ASSERT_EQ(stalled.stream(VIDIOC_STREAMON), 0);

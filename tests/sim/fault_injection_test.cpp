@@ -78,26 +78,36 @@ TEST(FaultInjection, UnpluggedCameraAnswersEverythingWithNoDevice) {
 // ZELVO_SIM's unplug=N and stall=N count sub-frames; the C++ calls do the same. A stalled
 // sensor leaves every call answering, but no buffer completes: a blocking dequeue waits
 // until stream off (the old board never stalled).
+// Counted in sub-frames on both sensors: a VGA buffer (its single-frequency raw frame)
+// holds five, and one that the limit cuts short never completes.
 TEST(FaultInjection, StalledOrRemovedAfterNSubFrames) {
     const struct {
         const char* settings;
         std::function<void(FaultInjection&)> arm;
         bool removed;
+        int buffers;  // completed before
     } cases[] = {
-        {",stall=6", nullptr, false},
-        {"", [](FaultInjection& f) { f.stallAfterSubFrames(6); }, false},
-        {",unplug=6", nullptr, true},
-        {"", [](FaultInjection& f) { f.unplugAfterSubFrames(6); }, true},
+        {",stall=6", nullptr, false, 6},
+        {"", [](FaultInjection& f) { f.stallAfterSubFrames(6); }, false, 6},
+        {",unplug=6", nullptr, true, 6},
+        {"", [](FaultInjection& f) { f.unplugAfterSubFrames(6); }, true, 6},
+        {",sensor=vga,stall=12", nullptr, false, 2},
+        {",sensor=vga,unplug=12", nullptr, true, 2},
+        {",sensor=vga,unplug=10", nullptr, true, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.settings);
         Client client(makeBoard(std::string("board=rock5b,fps=0") + c.settings));
+        if (std::string(c.settings).find("vga") != std::string::npos) {
+            client.width = 640;
+            client.height = 481 * 5;
+        }
         if (c.arm) c.arm(client.board->faults());
         ASSERT_EQ(client.start(), 0);
         v4l2_buffer buffer;
         v4l2_plane plane;
         client.describe(buffer, plane);
-        for (int k = 0; k < 6; ++k)  // eight buffers queued: no need to queue them again
+        for (int k = 0; k < c.buffers; ++k)  // eight buffers queued: none queued again
             ASSERT_EQ(client.board->ioctl(client.video, VIDIOC_DQBUF, &buffer), 0) << k;
         pollfd polled{client.video, POLLIN, 0};
         EXPECT_EQ(client.board->poll(&polled, 1, 100), c.removed ? 1 : 0);

@@ -46,7 +46,7 @@ const GoodCase kGoodCases[] = {
      SceneSettings::Kind::Wall, 800, 15, false, 9},
     {"usb_bits=8", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 8},
     {"usb_bits=16,fpn=0", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 16, false},
-    {"stall=0", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 0},
+    {"stall=1", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 1},
     {"unplug=40,stall=7", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 7, 40},
 };
 
@@ -123,6 +123,9 @@ const BadCase kBadCases[] = {
     {"usb_bits=11", "ZELVO_SIM: invalid value \"11\" for setting \"usb_bits\"\n"},
     {"fpn=2", "ZELVO_SIM: invalid value \"2\" for setting \"fpn\"\n"},
     {"unplug=-1", "ZELVO_SIM: invalid value \"-1\" for setting \"unplug\"\n"},
+    // A sensor that never sends, or a camera gone before it opens, is refused by name.
+    {"stall=0", "ZELVO_SIM: invalid value \"0\" for setting \"stall\"\n"},
+    {"fps=5,unplug=0", "ZELVO_SIM: invalid value \"0\" for setting \"unplug\"\n"},
     // Quoted texts stay on one line and are cut after 40 characters.
     {"board=rpi5\nfps=3", "ZELVO_SIM: invalid value \"rpi5\\x0afps=3\" for setting \"board\"\n"},
     {"scene=wall:\"1\"", "ZELVO_SIM: invalid value \"wall:\\\"1\\\"\" for setting \"scene\"\n"},

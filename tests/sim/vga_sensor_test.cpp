@@ -93,6 +93,33 @@ TEST(VgaSensor, CalibrationMemoryHoldsTheModuleCalibrationInBlocks) {
     }
 }
 
+// The rate the device sets through the sensor's FRAME_RATE (its frame-rate register)
+// paces the VGA frames as it paces HQVGA bursts: frames are stamped whole periods apart.
+TEST(VgaSensor, StreamsAtTheFrameRateSet) {
+    for (const int rate : {10, 4}) {
+        SCOPED_TRACE(rate);
+        auto board = makeBoard("sensor=vga,board=rpi5,noise=0");
+        ZelvoTOFCSISensor sensor("/dev/video0", 6, *board);
+        CameraInfo info{};
+        ASSERT_EQ(sensor.open(info), 0);
+        ASSERT_EQ(sensor.setControl(FRAME_RATE, rate), 0);
+        EXPECT_EQ(board->sensorState().frameRate, rate);
+        ASSERT_EQ(sensor.start(), 0);
+        std::vector<uint16_t> frame(static_cast<size_t>(info.width) * info.height);
+        int64_t stamps[3] = {};
+        for (int64_t& stamp : stamps) ASSERT_EQ(sensor.getFrame(frame.data(), &stamp), 0);
+        const int64_t periodMs = 1000 / rate;  // stamps are in milliseconds
+        for (int k = 1; k < 3; ++k) {
+            const int64_t between = stamps[k] - stamps[k - 1];
+            EXPECT_GE(between, periodMs - 1) << k;
+            const int64_t offPeriod = between % periodMs;
+            EXPECT_TRUE(offPeriod <= 1 || offPeriod >= periodMs - 1) << between;
+        }
+        EXPECT_EQ(sensor.stop(), 0);
+        EXPECT_EQ(sensor.close(), 0);
+    }
+}
+
 TEST(VgaSensor, RaysOfAPixelOnAnEdgeMixInItsSignal) {
     // Row 330 of the room: the back wall left of column 118, the box's front face from
     // there on, with the edge inside column 118. At the second frequency of the pair

@@ -2,13 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/read_deadline.h"
 #include "sensor/usb/usb_sensor.h"
 #include "tests/support/call_log.h"
 #include "tests/support/fake_host.h"
@@ -49,6 +53,8 @@ public:
     uint8_t bits = 12;
     int openResult = 0, initResult = 0, startResult = 0;
     std::deque<Capture> captures;  // once empty, every capture fails
+    bool waitsOutTimeOuts = false;  // a failing capture first waits its time-out, as a kit does
+    std::vector<int> timeouts;      // of every capture
     bool loadable = true;
     std::string missingCall;
     std::vector<std::string> log;  // open, start, close and register writes
@@ -107,7 +113,13 @@ private:
     static int capture(ZelvoCameraHandle, ZelvoImage* image, int timeoutMs) {
         FakeSdk& kit = *active;
         ++kit.captureCalls;
-        if (kit.captures.empty() || timeoutMs != 2000) return -2;
+        kit.timeouts.push_back(timeoutMs);
+        if (timeoutMs <= 0 || timeoutMs > ZelvoTOFUSBSensor::kCaptureTimeout) return -3;
+        if (kit.captures.empty()) {
+            if (kit.waitsOutTimeOuts)
+                std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            return -2;
+        }
         const Capture next = kit.captures.front();
         kit.captures.pop_front();
         if (next.result != 0) return next.result;
@@ -245,6 +257,31 @@ TEST(UsbSensor, SubFramesGroupByTimestamp) {
         // Every sub-frame goes back to the kit, the wrong-sized one too.
         EXPECT_EQ(bench.sdk.freed, bench.sdk.delivered);
         EXPECT_EQ(bench.sdk.captures.size(), c.wrongSize < 0 ? 0u : 1u);
+    }
+}
+
+// A kit that stopped sending holds a read for two frame periods (learnt from the stamps
+// of whole groups), at least a second; never for four whole capture time-outs.
+TEST(UsbSensor, AReadWaitsTwoFramePeriodsAtMost) {
+    for (const uint64_t periodMs : {0, 33, 1000}) {  // 0: no group read before
+        SCOPED_TRACE(periodMs);
+        UsbBench bench;
+        for (uint64_t group = 0; periodMs && group < 3; ++group)
+            for (uint64_t k = 0; k < 4; ++k)
+                bench.sdk.captures.push_back({0, 1000 + group * periodMs + k, 7});
+        std::vector<uint16_t> frame;
+        int64_t timestamp = 0;
+        EXPECT_EQ(bench.read(4, frame, timestamp), periodMs ? 0 : -1);
+        while (!bench.sdk.captures.empty()) bench.sensor->getFrame(frame.data(), &timestamp);
+        bench.sdk.waitsOutTimeOuts = true;
+        bench.sdk.timeouts.clear();
+        EXPECT_EQ(bench.sensor->getFrame(frame.data(), &timestamp), -1);
+        const std::vector<int>& asked = bench.sdk.timeouts;
+        const int64_t total = std::accumulate(asked.begin(), asked.end(), int64_t{0});
+        const int64_t waitMs = ReadDeadline::waitMs(static_cast<int64_t>(periodMs));
+        // Each capture asks for what is left of the read, rounded up to a millisecond.
+        EXPECT_LE(total, waitMs + static_cast<int64_t>(asked.size()));
+        EXPECT_GT(total, waitMs / 2);
     }
 }
 
