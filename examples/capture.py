@@ -20,6 +20,7 @@ import ZelvoDepthCamera as zelvo
 OK = zelvo.TOFErrorCode.ZelvoSuccess
 REQUEST_TIMEOUT_MS = 2000
 SCALE = 2  # the PNG shows every pixel as SCALE x SCALE
+VGA_SINGLE_RANGE_MM, VGA_DOUBLE_RANGE_MM = 1250, 4500
 
 
 def parse_arguments():
@@ -27,8 +28,10 @@ def parse_arguments():
     parser.add_argument("--seconds", type=float, default=4.0, help="how long to stream")
     parser.add_argument("--connect", choices=["CSI", "USB"], default="CSI")
     parser.add_argument("--index", type=int, default=0, help="video node or USB device index")
-    parser.add_argument("--range", type=int, choices=[2000, 4000],
-                        help="measuring range in mm (default: the camera's)")
+    parser.add_argument("--range", type=int, metavar="MM",
+                        help="measuring range in mm: 2000 or 4000 on HQVGA (default: the "
+                             "camera's); on VGA the frequency mode that reaches it, 1250 "
+                             "(single) or 4500 (double, the default)")
     parser.add_argument("--output", default=os.path.join("out", "capture.png"))
     return parser.parse_args()
 
@@ -36,6 +39,29 @@ def parse_arguments():
 def check(code, what):
     if code != OK:
         raise SystemExit("%s failed: %s (%d)" % (what, code.str(), int(code)))
+
+
+def set_range(camera, device_type, wanted):
+    """Sets the measuring range. HQVGA has a range control; the VGA range follows its
+    frequency mode, which starts single (1250 mm): double (4500 mm) unless asked otherwise."""
+    if device_type == zelvo.TOFDeviceType.VGA:
+        if wanted is not None and wanted > VGA_DOUBLE_RANGE_MM:
+            raise SystemExit("the VGA camera reaches %d mm at most" % VGA_DOUBLE_RANGE_MM)
+        single = wanted is not None and wanted <= VGA_SINGLE_RANGE_MM
+        mode = zelvo.TofWorkMode.SINGLE_FREQ if single else zelvo.TofWorkMode.DOUBLE_FREQ
+        check(camera.setControl(zelvo.TOFControl.MODE, mode), "setting the frequency mode")
+    elif wanted is not None:
+        if wanted not in (2000, 4000):
+            raise SystemExit("the HQVGA camera's range is 2000 or 4000 mm")
+        check(camera.setControl(zelvo.TOFControl.RANGE, wanted), "setting the range")
+    return camera.getControl(zelvo.TOFControl.RANGE)
+
+
+def depth_size(camera, info):
+    """Width and height of a depth frame (a VGA camera's raw frames have more rows)."""
+    width = camera.getControl(zelvo.TOFControl.FMT_WIDTH) or info.width
+    height = camera.getControl(zelvo.TOFControl.FMT_HEIGHT) or info.height
+    return width, height
 
 
 def turbo(x):
@@ -137,11 +163,10 @@ def main():
     check(camera.open(getattr(zelvo.TOFConnect, arguments.connect), arguments.index), "open")
     try:
         info = camera.getCameraInfo()
-        print("camera: %s over %s, %d x %d" % (info.device_type.name, info.connect.name,
-                                               info.width, info.height))
-        if arguments.range:
-            check(camera.setControl(zelvo.TOFControl.RANGE, arguments.range), "setting the range")
-        measuring_range = camera.getControl(zelvo.TOFControl.RANGE)
+        measuring_range = set_range(camera, info.device_type, arguments.range)
+        print("camera: %s over %s, %d x %d, range %d mm"
+              % ((info.device_type.name, info.connect.name) + depth_size(camera, info)
+                 + (measuring_range,)))
 
         check(camera.start(zelvo.TOFOutput.DEPTH), "start")
         wall_start = time.monotonic()

@@ -15,6 +15,12 @@ code = camera.open(zelvo.TOFConnect.CSI, index=0)
 if code != OK:
     sys.exit("open failed: " + code.str())
 
+# The VGA sensor starts in single frequency, whose range ends at 1250 mm (farther things
+# wrap around to near ones); double frequency reaches 4500 mm.
+if camera.getCameraInfo().device_type == zelvo.TOFDeviceType.VGA:
+    camera.setControl(zelvo.TOFControl.MODE, zelvo.TofWorkMode.DOUBLE_FREQ)
+print("range %d mm" % camera.getControl(zelvo.TOFControl.RANGE))
+
 code = camera.start(zelvo.TOFOutput.DEPTH)
 if code != OK:
     camera.close()
@@ -27,7 +33,7 @@ else:
     depth = frame.getDepthData()  # a copy: stays valid after the release
     camera.releaseFrame(frame)
     rows, cols = depth.shape
-    print("depth frame of %d x %d pixels, %.0f mm at the centre"
+    print("depth frame of %d x %d pixels, %.0f mm at the centre (along its ray)"
           % (cols, rows, depth[rows // 2, cols // 2]))
 
 camera.stop()
