@@ -12,6 +12,8 @@ namespace Zelvo::sim {
 namespace {
 
 constexpr size_t kErrorBytes = 512;
+// An HQVGA RAW sample is the sensor's value times this.
+constexpr int kHqvgaRawScale = 16;
 
 std::string settingError(const Settings& settings, const std::string& reason) {
     // The path is the user's text: no line break may come through.
@@ -98,13 +100,18 @@ void ReplaySource::readNext() {
 
 const int16_t* ReplaySource::nextPhaseImages() {
     readNext();
-    // RAW row 4r + k is phase k of sensor row r.
-    for (int row = 0; row < kSensorHeight; ++row)
-        for (int phase = 0; phase < kPhasesPerFrame; ++phase)
-            std::memcpy(&phases_[static_cast<size_t>(phase) * kSamplesPerPhase +
-                                 static_cast<size_t>(row) * kSensorWidth],
-                        &raw_[static_cast<size_t>(row * kPhasesPerFrame + phase) * kSensorWidth],
-                        kSensorWidth * sizeof(int16_t));
+    // RAW row 4r + k is phase k of sensor row r, each sample 16 times the sensor's 11-bit
+    // value (the HQVGA device's decoding).
+    for (int row = 0; row < kSensorHeight; ++row) {
+        for (int phase = 0; phase < kPhasesPerFrame; ++phase) {
+            const int16_t* from = &raw_[static_cast<size_t>(row * kPhasesPerFrame + phase) *
+                                        kSensorWidth];
+            int16_t* to = &phases_[static_cast<size_t>(phase) * kSamplesPerPhase +
+                                   static_cast<size_t>(row) * kSensorWidth];
+            for (int column = 0; column < kSensorWidth; ++column)
+                to[column] = static_cast<int16_t>(from[column] / kHqvgaRawScale);
+        }
+    }
     return phases_.data();
 }
 
