@@ -155,3 +155,16 @@ def interrupt_python(code):
             child.kill()
             child.wait()
     return child.returncode, out, err
+
+
+# The zelvo package: its copy beside the module in the build, else the source tree's.
+ZELVO_PACKAGE_DIR = (MODULE_DIR if (pathlib.Path(MODULE_DIR) / "zelvo").is_dir()
+                     else str(REPO / "tools"))
+
+
+def run_zelvo(args, env_extra=None, cwd=None):
+    """Runs `python3 -m zelvo ARGS` as a user would; returns the completed process."""
+    env = _child_env(env_extra)
+    env["PYTHONPATH"] = ZELVO_PACKAGE_DIR + os.pathsep + env["PYTHONPATH"]
+    return subprocess.run([sys.executable, "-m", "zelvo", *args], env=env, cwd=cwd,
+                          capture_output=True, text=True, timeout=SUBPROCESS_TIMEOUT_S)

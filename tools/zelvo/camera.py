@@ -76,6 +76,9 @@ class Camera:
         self.module = zelvo.ZelvoCamera()
         if self.config_file is not None:
             how = "with the configuration file '%s'" % self.config_file
+            if not os.path.isfile(self.config_file):
+                self.module = None
+                raise ToolError("no camera %s: there is no such file" % how)
             code = self.module.openWithFile(self.config_file, self.index)
         else:
             how = "over %s (index %d)" % (self.connect, self.index)
@@ -84,12 +87,16 @@ class Camera:
             self.module = None
             raise ToolError("no camera %s: open failed with %s (%d)"
                             % (how, code.str(), int(code)))
-        info = self.module.getCameraInfo()
-        self._device_type = info.device_type.name
-        self.connect = info.connect.name
-        if self._device_type == "VGA":
-            self._check("setting the %s frequency mode" % self.requested_mode,
-                        self.set_control("MODE", self._work_mode(self.requested_mode)))
+        try:
+            info = self.module.getCameraInfo()
+            self._device_type = info.device_type.name
+            self.connect = info.connect.name
+            if self._device_type == "VGA":
+                self._check("setting the %s frequency mode" % self.requested_mode,
+                            self.set_control("MODE", self._work_mode(self.requested_mode)))
+        except BaseException:
+            self.close()  # __exit__ does not run when __enter__ fails
+            raise
 
     def close(self):
         """Stops the stream if it runs and closes the camera; safe to call twice."""
@@ -114,14 +121,24 @@ class Camera:
             return
         self.stop()
         kind = self._zelvo.TOFOutput.DEPTH if output == "depth" else self._zelvo.TOFOutput.RAW
-        self._check("starting the %s stream" % output, self.module.start(kind))
+        code = self.module.start(kind)
+        if code != self._zelvo.TOFErrorCode.ZelvoSuccess and self.mode == "double":
+            # The transport's frames may be too short for double frequency's sub-frames
+            # (the evaluation kit carries the single-frequency layout).
+            raise ToolError("starting the %s stream failed: %s (%d); the %s transport may not "
+                            "carry double-frequency frames: try --mode single"
+                            % (output, code.str(), int(code), self.connect))
+        self._check("starting the %s stream" % output, code)
         self.output = output
 
     def stop(self):
         if self.output is None:
             return
         self.output = None
-        self.module.stop()  # a failing stream may report an error here; it is stopped anyway
+        try:
+            self.module.stop()  # a failed stream may report an error; it is stopped anyway
+        except RuntimeError as error:
+            raise ToolError("stopping the stream failed: %s" % error) from None
 
     def frames(self, count=None, seconds=None, timeout_s=5.0, output=None):
         """Frames of the running stream (a depth stream is started when none runs): `count`

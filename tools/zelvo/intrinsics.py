@@ -84,7 +84,8 @@ def from_calibration(data, source="calibration"):
     """The lens record of a calibration; ValueError when the calibration is malformed."""
     data = bytes(data)
     if len(data) < _HEADER.size:
-        raise ValueError("a calibration is at least %d bytes, this is %d" % (_MIN_LENGTH, len(data)))
+        raise ValueError("a calibration is at least %d bytes, this is %d"
+                         % (_MIN_LENGTH, len(data)))
     (length, magic, version, width, height, _count, _gx, _gy, _zero, fx, fy, cx, cy,
      k1, k2, p1, p2) = _HEADER.unpack_from(data)
     if magic != _MAGIC or version != 1:
@@ -158,7 +159,8 @@ def for_vga(width, height, connect="CSI", index=0, folder="."):
         data = read_sensor_calibration(index)
         if data is not None:
             try:
-                return from_calibration(data, "the sensor's calibration memory").scaled(width, height)
+                lens = from_calibration(data, "the sensor's calibration memory")
+                return lens.scaled(width, height)
             except ValueError as error:
                 problems.append("the sensor's calibration memory is unusable: %s" % error)
     why = "; ".join(problems) if problems else "no calibration found"

@@ -27,8 +27,8 @@ def track(frames, count=None, seconds=None, desc=None):
                 bar.update()
         return
     start = time.monotonic()
-    with progress(total=seconds, desc=desc, unit="s",
-                  bar_format="{desc}: {percentage:3.0f}%|{bar}| {n:.1f}/{total:g} s{postfix}") as bar:
+    layout = "{desc}: {percentage:3.0f}%|{bar}| {n:.1f}/{total:g} s{postfix}"
+    with progress(total=seconds, desc=desc, unit="s", bar_format=layout) as bar:
         for taken, frame in enumerate(frames, 1):
             yield frame
             bar.set_postfix_str("%d frames" % taken, refresh=False)
