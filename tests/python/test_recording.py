@@ -23,6 +23,11 @@ FRAMES = 4
 FRAME_TIMEOUT_S = 60
 ROOM = "scene=room,seed=%d"
 
+# A recorder that falls behind the camera loses frames (the camera recycles the oldest one
+# nobody took), so the checks allow gaps. The VGA depth library filters depth over time, so
+# its recording is noiseless: every frame then holds the same pixels (their headers count
+# on) and the depth of the n-th frame is the same whichever frames were lost.
+#
 # Recorded on (ZELVO_SIM, transport), what the recording says (sensor, board, RAW rows x
 # width), and the settings added for the replay (another board: the Jetson capture path's
 # shifted, reordered samples).
@@ -33,8 +38,8 @@ RECORDINGS = [
                  id="hqvga-usb"),
     pytest.param(("board=rpi5," + ROOM % 4, "CSI", "hqvga", "rpi5", (720, 240),
                   ",board=jetson-orin"), id="hqvga-on-orin"),
-    pytest.param(("sensor=vga,board=rock5b," + ROOM % 5, "CSI", "vga", "rock5b", (4810, 640),
-                  ""), id="vga-csi"),
+    pytest.param(("sensor=vga,board=rock5b,scene=room,noise=0", "CSI", "vga", "rock5b",
+                  (4810, 640), ""), id="vga-csi"),
 ]
 
 
@@ -109,27 +114,43 @@ def test_raw_recording_opens_with_rosbag_info(recorded):
                                           0, 0, 1])
 
 
+def positions(frames, served):
+    """Where each served frame is among the recorded frames (None: nowhere)."""
+    index = {frame.tobytes(): number for number, frame in enumerate(frames)}
+    return [index.get(frame.tobytes()) for frame in served]
+
+
+def in_cyclic_order(found, count):
+    """True when the positions start at 0 and each follows the one before it, looping."""
+    steps = [(b - a) % count for a, b in zip(found, found[1:])]
+    return found[0] == 0 and all(0 < step < count for step in steps)
+
+
 def test_replay_serves_the_recorded_raw_frames_in_order(recorded, monkeypatch):
     frames = [array for _, array in recording.read_images(recorded.bag, recording.TOPIC_RAW)]
-    assert len({frame.tobytes() for frame in frames}) == FRAMES  # noisy: all differ
-    served = frames_of(recorded.replay, recorded.connect, "raw", 2 * FRAMES + 1,
-                       recorded.folder, monkeypatch)
-    for number, frame in enumerate(served):
-        expected = frames[number % FRAMES]  # looping
-        assert frame.shape == expected.shape and frame.dtype == np.int16
-        assert frame.tobytes() == expected.tobytes(), "frame %d" % number
+    assert len({frame.tobytes() for frame in frames}) == FRAMES  # all differ
+    served = frames_of(recorded.replay, recorded.connect, "raw", 3 * FRAMES, recorded.folder,
+                       monkeypatch)
+    assert all(frame.shape == recorded.shape and frame.dtype == np.int16 for frame in served)
+    found = positions(frames, served)
+    assert None not in found, found  # byte for byte
+    assert in_cyclic_order(found, FRAMES) and set(found) == set(range(FRAMES)), found
 
 
 def test_replay_depth_equals_the_recorded_sessions(recorded, monkeypatch):
     # The simulated sensor's noise follows its seed, so a fresh session on the recording's
     # settings computes its depth from the very frames the recording holds.
-    live = frames_of(recorded.settings, recorded.connect, "depth", FRAMES, recorded.folder,
+    live = frames_of(recorded.settings, recorded.connect, "depth", FRAMES + 2, recorded.folder,
                      monkeypatch)
     replayed = frames_of(recorded.replay, recorded.connect, "depth", FRAMES, recorded.folder,
                          monkeypatch)
     assert np.isfinite(live[0]).mean() > 0.5
-    for number, (expected, depth) in enumerate(zip(live, replayed)):
-        assert depth.tobytes() == expected.tobytes(), "frame %d" % number
+    if recorded.sensor == "vga":
+        for number, (expected, depth) in enumerate(zip(live, replayed)):
+            assert depth.tobytes() == expected.tobytes(), "frame %d" % number
+    else:
+        found = positions(live, replayed)
+        assert None not in found and found == sorted(found), found  # bit for bit, in order
 
 
 def test_depth_recording_holds_z_in_metres_for_ros_tools(tmp_path):
