@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "sim/board_profile.h"
 #include "sim/tof_sensor.h"
@@ -24,26 +25,28 @@ std::string settingError(const Settings& settings, const std::string& reason) {
 
 }  // namespace
 
-ReplaySource::ReplaySource(Host& host, void* library) : host_(host), library_(library) {}
+ReplaySource::ReplaySource(std::shared_ptr<Host> host, void* library)
+    : host_(std::move(host)), library_(library) {}
 
 ReplaySource::~ReplaySource() {
     if (recording_ && close_) close_(recording_);
-    host_.dlclose(library_);
+    host_->dlclose(library_);
 }
 
-bool ReplaySource::attach(Host& host, Settings& settings, std::string& error) {
-    void* library = host.dlopen(kReplayPluginName, RTLD_NOW | RTLD_LOCAL);
+bool ReplaySource::attach(std::shared_ptr<Host> host, Settings& settings, std::string& error) {
+    void* library = host->dlopen(kReplayPluginName, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        const char* reason = host.dlerror();
+        const char* reason = host->dlerror();
         error = settingError(settings, std::string("the replay plug-in is not available (") +
                                            (reason ? reason : kReplayPluginName) + ")");
         return false;
     }
     std::shared_ptr<ReplaySource> source(new ReplaySource(host, library));
-    auto open = reinterpret_cast<ZelvoReplayOpenCall>(host.dlsym(library, "zelvoReplayOpen"));
+    auto open = reinterpret_cast<ZelvoReplayOpenCall>(host->dlsym(library, "zelvoReplayOpen"));
     source->readFrame_ =
-        reinterpret_cast<ZelvoReplayReadFrameCall>(host.dlsym(library, "zelvoReplayReadFrame"));
-    source->close_ = reinterpret_cast<ZelvoReplayCloseCall>(host.dlsym(library, "zelvoReplayClose"));
+        reinterpret_cast<ZelvoReplayReadFrameCall>(host->dlsym(library, "zelvoReplayReadFrame"));
+    source->close_ =
+        reinterpret_cast<ZelvoReplayCloseCall>(host->dlsym(library, "zelvoReplayClose"));
     if (!open || !source->readFrame_ || !source->close_) {
         error = settingError(settings, std::string("the replay plug-in lacks its calls"));
         return false;

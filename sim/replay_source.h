@@ -21,7 +21,7 @@ public:
     // makes the settings present what it was recorded on: its sensor, its board unless
     // `board` was given, its frame rate unless `fps` was given. False with error holding
     // one line (ending in a newline) that names the setting.
-    static bool attach(Host& host, Settings& settings, std::string& error);
+    static bool attach(std::shared_ptr<Host> host, Settings& settings, std::string& error);
 
     ~ReplaySource();
     ReplaySource(const ReplaySource&) = delete;
@@ -39,12 +39,12 @@ public:
     const uint16_t* nextVgaFrame(uint32_t width, uint32_t rows);
 
 private:
-    ReplaySource(Host& host, void* library);
+    ReplaySource(std::shared_ptr<Host> host, void* library);
     // Reads the next recorded frame (looping) into raw_; on a read failure the last frame
     // is served again.
     void readNext();
 
-    Host& host_;
+    const std::shared_ptr<Host> host_;  // kept: the plug-in is unloaded through it
     void* library_;
     void* recording_ = nullptr;
     ZelvoReplayReadFrameCall readFrame_ = nullptr;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -83,8 +84,14 @@ void readMeta(Recording& recording, ZelvoReplayInfo& info) {
         throw std::runtime_error("its board \"" + board + "\" is unknown");
     copyText(info.board, sizeof info.board, board);
     copyText(info.sensor, sizeof info.sensor, sensor);
-    info.frameRate = tree.get<int32_t>("replay.frame_rate");
-    if (info.frameRate < 0) throw std::runtime_error("its frame rate is negative");
+    // Read as text: the tree's number conversion trips the compiler's uninitialised-use
+    // analysis inside boost.
+    const std::string rate = tree.get<std::string>("replay.frame_rate");
+    char* end = nullptr;
+    const long value = std::strtol(rate.c_str(), &end, 10);
+    if (rate.empty() || *end != '\0' || value < 0 || value > 1000)
+        throw std::runtime_error("its frame rate \"" + rate + "\" is no frame rate");
+    info.frameRate = static_cast<int32_t>(value);
 }
 
 void readFrames(Recording& recording, ZelvoReplayInfo& info) {
@@ -153,9 +160,11 @@ __attribute__((visibility("default"))) int zelvoReplayReadFrame(void* handle, ui
         return -1;
     }
     const sensor_msgs::Image& image = recording->image;
-    if (image.encoding != kRawEncoding || image.is_bigendian || image.width != recording->width ||
-        image.height != recording->rows || image.data.size() != size_t{2} * image.width * image.height) {
-        setError(error, errorSize, "RAW frame " + std::to_string(index) + " differs from the first");
+    const bool sameSize = image.width == recording->width && image.height == recording->rows &&
+                          image.data.size() == size_t{2} * image.width * image.height;
+    if (image.encoding != kRawEncoding || image.is_bigendian || !sameSize) {
+        setError(error, errorSize,
+                 "RAW frame " + std::to_string(index) + " differs from the first");
         return -1;
     }
     std::memcpy(samples, image.data.data(), image.data.size());

@@ -1,7 +1,6 @@
 """Recordings: `zelvo record` writes ROS 1 bags that the rosbag tools read, and the
 simulated board replays a raw recording (ZELVO_SIM=replay=FILE.bag) as the camera it came
 from: the same RAW frames byte for byte and in order, and the same depth."""
-import json
 import os
 import re
 import subprocess
@@ -254,18 +253,10 @@ def test_play_runs_the_viewer_on_the_replayed_recording(tmp_path, monkeypatch, c
     assert "zelvo play: the viewer (zelvo view) is not part" in capsys.readouterr().err
 
 
-def test_stamps_and_images_convert_both_ways():
-    for milliseconds, (secs, nsecs) in ((0, (0, 1)), (1999, (1, 999000000)),
-                                        (2 ** 40, (2 ** 40 // 1000, 776000000))):
-        stamp = recording.stamp_of(milliseconds)
-        assert (stamp.secs, stamp.nsecs) == (secs, nsecs)
-    raw = np.arange(-6, 6, dtype=np.int16).reshape(3, 4) * 1000
-    message = recording.image_message(raw, recording.RAW_ENCODING, recording.stamp_of(5))
-    assert message.step == 8 and len(message.data) == 24
-    assert np.array_equal(recording.image_array(message), raw)
-    depth = np.array([[0.5, np.nan]], dtype=np.float32)
-    back = recording.image_array(recording.image_message(depth, recording.FLOAT_ENCODING,
-                                                         recording.stamp_of(5)))
-    assert back.dtype == np.float32 and back[0, 0] == 0.5 and np.isnan(back[0, 1])
-    assert json.loads(json.dumps(recording.simulated_settings("1,board=rpi4,replay=a=b"))) == {
-        "board": "rpi4", "replay": "a=b"}
+@pytest.mark.parametrize("command, option", [("record", "--depth"), ("play", "--port")])
+def test_record_and_play_explain_themselves(tmp_path, command, option):
+    done = run_zelvo([command, "--help"], cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.startswith("usage: zelvo %s" % command)
+    for text in ("FILE.bag", option, "--connect", "--mode"):
+        assert text in done.stdout

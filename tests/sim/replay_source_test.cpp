@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ class ReplaySourceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         script = &recording;
-        host.setLibrary(kReplayPluginName,
+        host->setLibrary(kReplayPluginName,
                         {{"zelvoReplayOpen", reinterpret_cast<void*>(&scriptedOpen)},
                          {"zelvoReplayReadFrame", reinterpret_cast<void*>(&scriptedRead)},
                          {"zelvoReplayClose", reinterpret_cast<void*>(&scriptedClose)}});
@@ -97,7 +98,7 @@ protected:
         return ReplaySource::attach(host, settings, error);
     }
 
-    testing::FakeHost host;
+    std::shared_ptr<testing::FakeHost> host = std::make_shared<testing::FakeHost>();
     ScriptedRecording recording;
     Settings settings;
 };
@@ -123,9 +124,9 @@ TEST_F(ReplaySourceTest, TheRecordingDecidesSensorBoardAndRateUnlessTheSettingsS
         EXPECT_EQ(settings.sensor, "hqvga");
         EXPECT_EQ(settings.fps, c.fps);
         ASSERT_NE(settings.replaySource, nullptr);
-        EXPECT_EQ(host.librariesOpen, 1);
+        EXPECT_EQ(host->librariesOpen, 1);
         settings.replaySource.reset();  // closes the recording and unloads the plug-in
-        EXPECT_EQ(host.librariesOpen, 0);
+        EXPECT_EQ(host->librariesOpen, 0);
     }
     EXPECT_EQ(recording.closes, 4);
 }
@@ -158,7 +159,7 @@ TEST_F(ReplaySourceTest, ARecordingThatCannotBeServedFailsWithOneLineNamingTheSe
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::FakeHost bare;
+        auto bare = std::make_shared<testing::FakeHost>();
         recording.info = c.info;
         recording.openError = c.openError;
         Settings parsed;
@@ -170,7 +171,7 @@ TEST_F(ReplaySourceTest, ARecordingThatCannotBeServedFailsWithOneLineNamingTheSe
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
         EXPECT_EQ(parsed.replaySource, nullptr);
-        EXPECT_EQ(host.librariesOpen, 0);  // a failed attach unloads the plug-in
+        EXPECT_EQ(host->librariesOpen, 0);  // a failed attach unloads the plug-in
     }
 }
 
