@@ -18,7 +18,7 @@ from tqdm import tqdm
 import ZelvoDepthCamera as zelvo
 
 OK = zelvo.TOFErrorCode.ZelvoSuccess
-REQUEST_TIMEOUT_MS = 2000
+REQUEST_TIMEOUT_MS = 10000  # the first frame of a VGA camera waits for its depth library
 SCALE = 2  # the PNG shows every pixel as SCALE x SCALE
 VGA_SINGLE_RANGE_MM, VGA_DOUBLE_RANGE_MM = 1250, 4500
 
@@ -127,18 +127,21 @@ def summary(name, values, unit, digits=1):
 
 
 def stream(camera, seconds):
-    """Takes frames for `seconds`; returns timestamps, latencies, per-frame depth and the last frame's planes."""
+    """Takes frames for `seconds`; returns timestamps, latencies, per-frame depth and the
+    last frame's planes."""
     stamps, latencies, medians, valid_shares = [], [], [], []
     last = None
     deadline = time.monotonic() + seconds
     with tqdm(total=round(seconds, 1), unit="s", desc="streaming",
               bar_format="{desc}: {percentage:3.0f}%|{bar}| {n:.1f}/{total} s{postfix}") as bar:
         start = time.monotonic()
-        while time.monotonic() < deadline:
+        while time.monotonic() < deadline or not stamps:  # at least one frame
             frame = camera.requestFrame(REQUEST_TIMEOUT_MS)
             arrived_ms = time.monotonic() * 1000.0
             if frame is None:
                 bar.write("no frame within %d ms" % REQUEST_TIMEOUT_MS)
+                if not stamps:
+                    break
                 continue
             stamp = frame.getFrameFormat().timestamp
             depth = frame.getDepthData()
@@ -168,7 +171,12 @@ def main():
               % ((info.device_type.name, info.connect.name) + depth_size(camera, info)
                  + (measuring_range,)))
 
-        check(camera.start(zelvo.TOFOutput.DEPTH), "start")
+        code = camera.start(zelvo.TOFOutput.DEPTH)
+        if code != OK and measuring_range == VGA_DOUBLE_RANGE_MM:
+            raise SystemExit("start failed: %s (%d); the transport may not carry the VGA "
+                             "camera's double-frequency frames: try --range %d"
+                             % (code.str(), int(code), VGA_SINGLE_RANGE_MM))
+        check(code, "start")
         wall_start = time.monotonic()
         try:
             stamps, latencies, medians, valid_shares, last = stream(camera, arguments.seconds)

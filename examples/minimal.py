@@ -26,9 +26,10 @@ if code != OK:
     camera.close()
     sys.exit("start failed: " + code.str())
 
-frame = camera.requestFrame(2000)  # wait at most two seconds
+# Wait at most ten seconds: the first frame of a VGA camera waits for its depth library.
+frame = camera.requestFrame(10000)
 if frame is None:
-    print("no frame within two seconds")
+    print("no frame within ten seconds")
 else:
     depth = frame.getDepthData()  # a copy: stays valid after the release
     camera.releaseFrame(frame)

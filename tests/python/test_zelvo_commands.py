@@ -12,6 +12,8 @@ from PIL import Image
 from conftest import MODULE_DIR, SUBPROCESS_TIMEOUT_S, run_zelvo, save_calibration
 
 WALL = "scene=wall:%d,noise=0"
+# A generous wait for a frame: under the sanitizers a VGA frame takes seconds.
+PATIENT = ["--timeout", "60"]
 PLY_VERTEX = np.dtype([("x", "<f4"), ("y", "<f4"), ("z", "<f4"),
                        ("red", "u1"), ("green", "u1"), ("blue", "u1")])
 
@@ -70,7 +72,7 @@ def test_info(tmp_path, settings, options, size, raw_rows, wall):
 
 @pytest.mark.parametrize(PARAMETERS, DEVICES)
 def test_capture(tmp_path, settings, options, size, raw_rows, wall):
-    args = ["capture", "--frames", "2", "--output", "out", "--png", "--png16", "--raw"]
+    args = ["capture", "--frames", "2", "--output", "out", "--png", "--png16", "--raw"] + PATIENT
     succeeded(zelvo(args + options, settings + "," + WALL % wall, tmp_path))
     width, height = size
     archive = np.load(tmp_path / "out" / "frames.npz")
@@ -100,7 +102,7 @@ def test_capture(tmp_path, settings, options, size, raw_rows, wall):
 @pytest.mark.parametrize(PARAMETERS, DEVICES[::2])
 def test_capture_for_seconds_in_single_frequency(tmp_path, settings, options, size, raw_rows,
                                                  wall):
-    args = ["capture", "--seconds", "0.3", "--mode", "single"]
+    args = ["capture", "--seconds", "0.3", "--mode", "single"] + PATIENT
     out = succeeded(zelvo(args + options, settings, tmp_path))
     archive = np.load(tmp_path / "capture" / "frames.npz")
     assert "raw" not in archive.files and not list((tmp_path / "capture").glob("*.png"))
@@ -128,7 +130,7 @@ def read_ply(path):
 
 @pytest.mark.parametrize(PARAMETERS, DEVICES)
 def test_cloud_of_a_wall_is_its_plane(tmp_path, settings, options, size, raw_rows, wall):
-    args = ["cloud", "--output", "wall.ply", "--frames", "2"]
+    args = ["cloud", "--output", "wall.ply", "--frames", "2"] + PATIENT
     out = succeeded(zelvo(args + options, settings + "," + WALL % wall, tmp_path))
     header, points = read_ply(tmp_path / "wall.ply")
     assert len(points) == size[0] * size[1] and "(%d points" % len(points) in out
@@ -141,7 +143,7 @@ def test_cloud_of_a_wall_is_its_plane(tmp_path, settings, options, size, raw_row
 
 def test_ascii_cloud_holds_the_same_points(tmp_path):
     for name, extra in (("binary.ply", []), ("text.ply", ["--ascii"])):
-        succeeded(zelvo(["cloud", "--output", name] + extra, WALL % 1500, tmp_path))
+        succeeded(zelvo(["cloud", "--output", name] + extra + PATIENT, WALL % 1500, tmp_path))
     _, binary = read_ply(tmp_path / "binary.ply")
     header, text = read_ply(tmp_path / "text.ply")
     assert "format ascii 1.0" in header and len(text) == len(binary)

@@ -11,12 +11,14 @@ import pytest
 from conftest import ZELVO_PACKAGE_DIR, radial
 
 sys.path.insert(0, ZELVO_PACKAGE_DIR)
-from zelvo import geometry, intrinsics  # noqa: E402
+from zelvo import cli, geometry, intrinsics  # noqa: E402
+from zelvo.commands import info as info_command  # noqa: E402
 from zelvo.camera import Camera  # noqa: E402
 from zelvo.errors import FrameTimeout, ToolError  # noqa: E402
 
 HQVGA_FOCAL = 120.0 / math.tan(math.radians(35.0))
 VGA_FOCAL = 320.0 / math.tan(math.radians(35.0))
+PATIENT_S = 60.0  # a generous wait for a frame: under the sanitizers a VGA frame takes seconds
 
 
 def test_hqvga_default_is_the_documented_pinhole():
@@ -132,10 +134,10 @@ def test_camera_streams_depth_and_raw(sim, tmp_path, monkeypatch, settings, conn
         assert (camera.width, camera.height) == size
         assert camera.range_mm == range_mm
         assert camera.mode == (None if settings == "board=rpi5" else mode)
-        (frame,) = list(camera.frames(count=1))
+        (frame,) = list(camera.frames(count=1, timeout_s=PATIENT_S))
         for plane in (frame.depth, frame.amplitude, frame.confidence):
             assert plane.shape == size[::-1] and plane.dtype == np.float32
-        (raw,) = list(camera.frames(count=1, output="raw"))
+        (raw,) = list(camera.frames(count=1, timeout_s=PATIENT_S, output="raw"))
         assert raw.raw.shape == (raw_rows, size[0]) and raw.raw.dtype == np.int16
         assert raw.timestamp > frame.timestamp
         meta = json.loads(json.dumps(camera.meta()))
@@ -148,9 +150,9 @@ def test_camera_stops_and_closes_when_the_stream_stays_silent(sim):
     sim("stall=4")  # one frame of four sub-frames, then nothing
     with pytest.raises(FrameTimeout, match="no frame"):
         with Camera() as camera:
-            frames = camera.frames(timeout_s=0.5)
-            assert next(frames).depth.shape == (180, 240)
-            next(frames)
+            (frame,) = camera.frames(count=1, timeout_s=PATIENT_S)
+            assert frame.depth.shape == (180, 240)
+            next(camera.frames(timeout_s=0.5))
     assert camera.module is None and not camera.streaming
 
 
@@ -162,3 +164,20 @@ def test_camera_reports_what_cannot_be_opened_or_set(sim):
             camera.get_control("ZOOM")
     with pytest.raises(ToolError, match="unknown transport"):
         Camera("PCI")
+
+
+@pytest.mark.parametrize("raised, status, line", [
+    (ToolError("the camera fell off"), 1, "zelvo info: the camera fell off"),
+    (PermissionError(13, "Permission denied", "out/x"), 1,
+     "zelvo info: Permission denied: 'out/x'"),
+    (KeyboardInterrupt(), 130, ""),
+])
+def test_main_turns_failures_into_a_status_and_one_line(monkeypatch, capsys, raised, status,
+                                                         line):
+    def run(_args):
+        raise raised
+
+    monkeypatch.setattr(info_command, "run", run)
+    assert cli.main(["info"]) == status
+    assert capsys.readouterr().err.strip() == line
+    assert cli.main(["info", "--index", "-1"]) == 2

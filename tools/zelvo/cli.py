@@ -60,6 +60,15 @@ def positive_float(text):
     return value
 
 
+def description(doc):
+    """A subcommand's description for --help from its module text: without the leading
+    "zelvo <name>: ", in one paragraph."""
+    text = " ".join(doc.split())
+    head, _, rest = text.partition(": ")
+    text = rest if head.startswith("zelvo ") else text
+    return text[:1].upper() + text[1:]
+
+
 def add_length_options(parser, default_frames):
     """--frames N | --seconds S, for commands that take a stretch of the stream, and
     --timeout S, the longest wait for one frame."""

@@ -24,7 +24,7 @@ ARCHIVE = "frames.npz"
 
 def register(subparsers, common):
     parser = subparsers.add_parser("capture", parents=[common], help=HELP,
-                                   description=__doc__.split("\n\n")[1].replace("\n", " "))
+                                   description=cli.description(__doc__))
     cli.add_length_options(parser, DEFAULT_FRAMES)
     parser.add_argument("--output", default="capture", metavar="DIR",
                         help="folder to write into (default: capture)")

@@ -8,7 +8,7 @@ import warnings
 
 import numpy as np
 
-from zelvo import geometry, images, ply
+from zelvo import cli, geometry, images, ply
 from zelvo.camera import Camera
 from zelvo.cli import positive_float, positive_int
 from zelvo.errors import ToolError
@@ -21,7 +21,7 @@ HELP = "save a point cloud of the scene as a PLY file"
 
 def register(subparsers, common):
     parser = subparsers.add_parser("cloud", parents=[common], help=HELP,
-                                   description=__doc__.split("\n\n")[1].replace("\n", " "))
+                                   description=cli.description(__doc__))
     parser.add_argument("--output", required=True, metavar="FILE.ply", help="the PLY file")
     parser.add_argument("--frames", type=positive_int, default=1, metavar="N",
                         help="median of N frames per pixel (default: 1)")

@@ -8,7 +8,8 @@ HELP = "show the board, the camera, its settings and where its intrinsics come f
 
 
 def register(subparsers, common):
-    parser = subparsers.add_parser("info", parents=[common], help=HELP, description=HELP + ".")
+    parser = subparsers.add_parser("info", parents=[common], help=HELP,
+                                   description=HELP[:1].upper() + HELP[1:] + ".")
     parser.set_defaults(func=run)
 
 
