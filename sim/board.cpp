@@ -42,6 +42,8 @@ int fail(int error) {
 std::shared_ptr<Board> Board::create(const char* text, std::string& error) {
     Settings settings;
     if (!parseSettings(text, settings, error)) return nullptr;
+    if (!settings.replay.empty() && !ReplaySource::attach(systemHost(), settings, error))
+        return nullptr;
     return std::make_shared<Board>(settings);
 }
 

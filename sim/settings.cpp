@@ -95,6 +95,9 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
     } else if (key == "unplug") {
         if (!parseDecimal(value, kMaxSubFrameCount, number) || number == 0) return false;
         settings.unplugAfterSubFrames = static_cast<int64_t>(number);
+    } else if (key == "replay") {
+        if (value.empty()) return false;
+        settings.replay = value;  // opened, and checked, by the board
     } else {
         return false;
     }
@@ -104,7 +107,7 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
 bool isKnownKey(const std::string& key) {
     static const std::set<std::string> kKeys = {"board", "sensor", "scene", "fps",
                                                 "noise", "seed",   "usb_bits", "fpn",
-                                                "stall", "unplug"};
+                                                "stall", "unplug",   "replay"};
     return kKeys.count(key) != 0;
 }
 
@@ -151,6 +154,7 @@ bool parseSettings(const char* text, Settings& settings, std::string& error) {
                 ": its frame copy cannot carry that sensor's frames\n";
         return false;
     }
+    parsed.given = given;
     settings = parsed;
     return true;
 }

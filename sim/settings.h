@@ -2,9 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 
 namespace Zelvo::sim {
+
+class ReplaySource;
 
 struct SceneSettings {
     enum class Kind { Room, Wall };
@@ -26,6 +30,11 @@ struct Settings {
     int64_t stallAfterSubFrames = -1;
     // The device is removed after this many sub-frames (-1: never): ENODEV from then on.
     int64_t unplugAfterSubFrames = -1;
+    // A raw recording served instead of the scene (empty: none). The source is opened by
+    // the board (sim/replay_source.h), which sets board, sensor and fps from it.
+    std::string replay;
+    std::shared_ptr<ReplaySource> replaySource;
+    std::set<std::string> given;  // the keys the text named
 };
 
 // Parses "1" (all defaults) or comma-separated key=value pairs, each key at most once.

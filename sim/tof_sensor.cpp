@@ -25,7 +25,8 @@ TofSensor::TofSensor(const Settings& settings)
       freeRunning_(settings.fps == 0),
       frameRate_(settings.fps),
       frameRateRegister_(static_cast<uint32_t>(settings.fps)),
-      noiseSource_(settings.seed) {
+      noiseSource_(settings.seed),
+      replay_(settings.replaySource) {
     Scene(settings.scene).render(kSensorWidth, kSensorHeight, scene_);
     size_t frameCount = (!noise_) ? 1 : (freeRunning_ ? kCachedNoisyFrames : 1);
     frames_.assign(frameCount, std::vector<int16_t>(kPhasesPerFrame * kSamplesPerPhase));
@@ -64,6 +65,7 @@ uint8_t TofSensor::calibrationByte(uint32_t address) const {
 const uint16_t* TofSensor::nextVgaFrame(uint32_t width, uint32_t rows, const VgaMode*& mode) {
     if (!vga_) return nullptr;
     mode = &nearestVgaMode(width, rows);
+    if (replay_) return replay_->nextVgaFrame(mode->width, mode->rows());
     return vga_->nextFrame(*mode, exposure_);
 }
 
@@ -136,6 +138,7 @@ void TofSensor::renderInto(int16_t* phases) {
 }
 
 const int16_t* TofSensor::nextFrame() {
+    if (replay_) return replay_->nextPhaseImages();
     prepareSignal();
     const bool cached = !noise_ || freeRunning_;
     if (!cached) {

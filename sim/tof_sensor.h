@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/noise_source.h"
+#include "sim/replay_source.h"
 #include "sim/scene.h"
 #include "sim/settings.h"
 #include "sim/vga_sensor.h"
@@ -95,6 +96,9 @@ private:
 
     std::unique_ptr<VgaSensor> vga_;
     std::vector<uint8_t> calibrationMemory_;  // the VGA module's
+
+    // A recording served in place of the scene, or null.
+    std::shared_ptr<ReplaySource> replay_;
 };
 
 }  // namespace Zelvo::sim

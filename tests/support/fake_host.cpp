@@ -38,9 +38,30 @@ int FakeHost::fstat(int, struct stat*) { return unsupported(); }
 ssize_t FakeHost::readlink(const char*, char*, size_t) { return unsupported(); }
 int FakeHost::listDirectory(const char*, std::vector<std::string>&) { return unsupported(); }
 
-void* FakeHost::dlopen(const char*, int) { return nullptr; }
-void* FakeHost::dlsym(void*, const char*) { return nullptr; }
-int FakeHost::dlclose(void*) { return unsupported(); }
+void FakeHost::setLibrary(const std::string& name, const std::map<std::string, void*>& symbols) {
+    libraries[name] = symbols;
+}
+
+// A library's handle is its symbol table.
+void* FakeHost::dlopen(const char* path, int) {
+    auto it = path ? libraries.find(path) : libraries.end();
+    if (it == libraries.end()) return nullptr;
+    ++librariesOpen;
+    return &it->second;
+}
+
+void* FakeHost::dlsym(void* library, const char* name) {
+    if (!library || !name) return nullptr;
+    const auto& symbols = *static_cast<std::map<std::string, void*>*>(library);
+    auto it = symbols.find(name);
+    return it == symbols.end() ? nullptr : it->second;
+}
+
+int FakeHost::dlclose(void* library) {
+    if (!library) return unsupported();
+    --librariesOpen;
+    return 0;
+}
 const char* FakeHost::dlerror() { return "no shared libraries on this host"; }
 
 FILE* FakeHost::openText(const char* path, const char* mode) {

@@ -1,5 +1,5 @@
-// A host with a few text files in memory (served through fmemopen) and nothing else:
-// every other call fails with ENOSYS.
+// A host with a few text files in memory (served through fmemopen) and shared libraries
+// made of the test's own functions, and nothing else: every other call fails with ENOSYS.
 #pragma once
 
 #include <map>
@@ -14,6 +14,8 @@ public:
     // Serves `contents` (NULs included) at `path`.
     void setText(const std::string& path, const std::string& contents);
     void setModel(const std::string& contents);
+    // Offers a library under `name` whose symbols are the given functions or objects.
+    void setLibrary(const std::string& name, const std::map<std::string, void*>& symbols);
 
     int open(const char* path, int flags, mode_t mode = 0) override;
     int close(int fd) override;
@@ -35,9 +37,11 @@ public:
     const char* dlerror() override;
 
     int textOpens = 0;
+    int librariesOpen = 0;  // dlopen calls not yet matched by dlclose
 
 private:
     std::map<std::string, std::string> texts;
+    std::map<std::string, std::map<std::string, void*>> libraries;
 };
 
 }  // namespace Zelvo::testing
