@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -493,6 +496,13 @@ public:
         started_ = SiSDKStart(handle_);
     }
     ~Handle() { SiSDKDestroy(&handle_); }
+    // What a camera's restart calls: a new size, the folder again, a new start.
+    bool restart(int width, int height) {
+        pixels_ = width * height;
+        started_ = SiSDKInit(handle_, width, height) &&
+                   SiSDKSetConfig(handle_, folder_.path().c_str()) && SiSDKStart(handle_);
+        return started_;
+    }
     bool compute(const std::vector<uint16_t>& raw) {
         depth.assign(pixels_, 7.0f), amplitude.assign(pixels_, 7.0f);
         confidence.assign(pixels_, 7.0f);
@@ -824,6 +834,60 @@ TEST(DepthThreads, AnyThreadCountGivesTheSamePlanes) {
             ASSERT_TRUE(handle->compute(raw));
             EXPECT_TRUE(handle->samePlanes(one)) << n;
         }
+    }
+}
+
+// Runs `body` on a thread of its own and aborts the program when it has not returned within
+// `seconds`: a deadlock fails the suite instead of hanging it.
+void withinOrAbort(int seconds, const std::function<void()>& body) {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread runner([&] {
+        body();
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+            std::fprintf(stderr, "no return within %d s: deadlocked\n", seconds);
+            std::abort();
+        }
+    }
+    runner.join();
+}
+
+// A handle restarted as a camera restarts it, a frame after each start, with several threads
+// and with the thread count changing between starts: every start's workers compute that
+// start's bands only, and every frame comes back whole.
+TEST(DepthThreads, RestartsNeverRunATaskOfTheStartBefore) {
+    const struct {
+        const char* threads[2];  // alternate starts
+        int restarts;
+    } cases[] = {{{"2", "2"}, 1000}, {{"4", "4"}, 300}, {{"3", "16"}, 100}};
+    const int widths[2] = {kWidth, kWidth / 2};
+    std::vector<uint16_t> raws[2];
+    for (int size = 0; size < 2; ++size)
+        raws[size] = RawFrameBuilder(widths[size], kHeight, true).scene(ramp(300, 1100)).build();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.threads[1]);
+        Handle handle(kWidth, kHeight, true, kFiltersOff);
+        withinOrAbort(240, [&] {
+            for (int restart = 0; restart < c.restarts; ++restart) {
+                const int size = restart % 2;
+                const ScopedVariable threads("ZELVO_DEPTH_THREADS", c.threads[size]);
+                ASSERT_TRUE(handle.restart(widths[size], kHeight)) << restart;
+                ASSERT_TRUE(handle.compute(raws[size])) << restart;
+                for (int y = 0; y < kHeight; ++y) {
+                    const int i = y * widths[size];
+                    ASSERT_NEAR(handle.depth[i], rampDistance(300, 1100, y * kWidth), 1.0)
+                        << "restart " << restart << " row " << y;
+                    ASSERT_GT(handle.confidence[i + widths[size] - 1], 0.0f) << restart;
+                }
+            }
+        });
     }
 }
 
