@@ -3,6 +3,9 @@
 // and frames, calibrations and calls that must be refused without harm.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -75,6 +78,30 @@ public:
 private:
     std::filesystem::path previous_;
 };
+
+// Runs `body` on a thread of its own and aborts the program when it has not returned within
+// `seconds`: a deadlock fails the suite instead of hanging it.
+void withinOrAbort(int seconds, const std::function<void()>& body) {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread runner([&] {
+        body();
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+            // On standard output: standard error may be captured by the test.
+            std::printf("no return within %d s: blocked or deadlocked\n", seconds);
+            std::fflush(stdout);
+            std::abort();
+        }
+    }
+    runner.join();
+}
 
 const std::string kFiltersOff =
     "[DenoisingParams]\nTDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\n"
@@ -182,10 +209,11 @@ TEST_F(DepthLibrary, DistancesComeBackInEachMode) {
 // g(i, j) = 100 (3 i - 2 j + i j) in units of 1/8192 radian, is bilinear itself, so the
 // interpolated offset is known exactly.
 constexpr double kRecordStep = 0.25;
-Calibration calibration(float global, float coefficient, bool grid) {
+Calibration calibration(float global, float coefficient, bool grid, uint16_t width = 640,
+                        uint16_t height = 400) {
     Calibration calibration;
-    calibration.width = 640;  // another size than the output: the grid covers the image
-    calibration.height = 480;
+    calibration.width = width;  // the module's size, ten times the output's by default
+    calibration.height = height;
     calibration.gridColumns = 9;
     calibration.gridRows = 7;
     calibration.referenceTemperature = 30.0f;
@@ -399,29 +427,60 @@ TEST_F(DepthLibrary, MalformedFramesAreRefusedWithZeroedPlanes) {
     expectPlanesZero();
 }
 
-TEST_F(DepthLibrary, MalformedCalibrationsAreRefusedAndTheHandleGoesOnWithout) {
-    const std::vector<uint8_t> good = encodeCalibration(calibration(1.0f, 0.0f, true));
-    std::vector<uint8_t> damaged = good;
+// Calibrations the handle cannot use are refused with one line naming the reason, and the
+// handle goes on without one; none at all is refused silently. Nothing beyond the format's
+// 16384 bytes is read, whatever length is given.
+TEST_F(DepthLibrary, CalibrationsAreRefusedWithTheirReasonAndTheHandleGoesOnWithout) {
+    // The single-frequency record's global offset is 1 radian, the frames' phase error.
+    auto bytesOf = [](uint16_t width, uint16_t height) {
+        return encodeCalibration(calibration(1.0f - 2 * kRecordStep, 0.0f, false, width, height));
+    };
+    const std::vector<uint8_t> good = bytesOf(640, 400);
+    const std::string size = std::to_string(good.size());
+    std::vector<uint8_t> damaged = good, notOurs = good, oversized = good;
     damaged[60] ^= 1;  // the check word no longer matches
+    notOurs[2] = 'X';
+    oversized[0] = 0x01, oversized[1] = 0x40;  // a length field of 16385
+    const std::vector<uint8_t> otherModule = bytesOf(320, 240), twice = bytesOf(128, 80);
     const struct {
         const char* name;
         const void* data;
         uint32_t length;
+        std::string line;  // "": accepted, or refused without a word
+        bool accepted;
     } cases[] = {
-        {"no bytes", nullptr, 512},
-        {"empty", good.data(), 0},
-        {"truncated", good.data(), static_cast<uint32_t>(good.size() - 1)},
-        {"damaged", damaged.data(), static_cast<uint32_t>(damaged.size())},
+        {"no bytes", nullptr, 512, "", false},
+        {"empty", good.data(), 0, "", false},
+        {"truncated", good.data(), static_cast<uint32_t>(good.size() - 1),
+         "calibration: wrong size, " + std::to_string(good.size() - 1) +
+             " bytes for a length field of " + size + " (512..16384), not used\n",
+         false},
+        {"length field beyond the format", oversized.data(), static_cast<uint32_t>(good.size()),
+         "calibration: wrong size, " + size + " bytes for a length field of 16385 (512..16384), "
+         "not used\n",
+         false},
+        {"damaged", damaged.data(), static_cast<uint32_t>(damaged.size()),
+         "calibration: failed check (CRC-32), not used\n", false},
+        {"not a calibration", notOurs.data(), static_cast<uint32_t>(notOurs.size()),
+         "calibration: failed check (magic), not used\n", false},
+        {"another module", otherModule.data(), static_cast<uint32_t>(otherModule.size()),
+         "calibration: other resolution, 320 x 240 for a 64 x 40 output, not used\n", false},
+        {"a module of twice the output", twice.data(), static_cast<uint32_t>(twice.size()), "",
+         true},
+        // Read past its own bytes, this would leave the vector: the sanitizer would stop it.
+        {"any length beyond the bytes", good.data(), 0xFFFFFFFFu, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(SiSDKSetCaliData(handle_, good.data(), good.size()));
-        EXPECT_FALSE(SiSDKSetCaliData(handle_, c.data, c.length));  // drops the good one too
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(SiSDKSetCaliData(handle_, c.data, c.length), c.accepted);  // drops the good
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
         start(true);
         RawFrameBuilder builder(kWidth, kHeight, true);
         builder.phaseError([](int, int, int) { return 1.0; });
         ASSERT_TRUE(compute(builder.build()));
-        EXPECT_NEAR(depth_[0], 1000.0 + 1250.0 / (2 * kPi), 1.0) << "offset left in";
+        EXPECT_NEAR(depth_[0], 1000.0 + (c.accepted ? 0.0 : 1250.0 / (2 * kPi)), 1.0);
     }
 }
 
@@ -521,6 +580,96 @@ private:
     SiSDKHandle handle_ = nullptr;
     bool started_ = false;
 };
+
+// "ConfigAlgorithm.json" is read only when it is a regular file at the name, and only its
+// first 64 KiB: anything else at the name, or a configuration folder that is not there, leaves
+// the defaults instead of the file's range, and never blocks the start. A folder that is not there is named in one line; the rest is silent.
+TEST_F(DepthLibrary, OnlyARegularParametersFileIsRead) {
+    const std::string range = "[ConfidenceParams]\nValidDistMin=600\nValidDistMax=1000\n";
+    const std::string text = kFiltersOff + range;
+    TemporaryFolder elsewhere;
+    elsewhere.writeParameters(text);
+    std::string corrupt;
+    for (uint32_t n = 1; corrupt.size() < 3000; n = n * 1103515245u + 12345u)
+        corrupt += static_cast<char>(n >> 23);  // every byte value, NUL and line feeds among them
+    std::string beyond = "[ConfidenceParams]\nValidDistMax=700\n";
+    const std::string comments(70000, '#');  // one comment line across the 64 KiB
+    const bool root = geteuid() == 0;
+    using Make = std::function<bool(const std::string& file)>;
+    auto write = [](const std::string& content) {
+        return [content](const std::string& file) {
+            std::FILE* out = std::fopen(file.c_str(), "wb");
+            const bool written = out != nullptr &&
+                                 std::fwrite(content.data(), 1, content.size(), out) == content.size();
+            return out != nullptr && std::fclose(out) == 0 && written;
+        };
+    };
+    const std::string missing = config_.path() + "/missing";
+    const struct {
+        const char* name;
+        Make make;  // what to put at the file's name
+        bool read;
+        std::string folder = "";  // another configuration folder than config_
+        bool fromEnvironment = false;
+        std::string line = "";
+    } kinds[] = {
+        {"regular file", write(text), true},
+        {"FIFO", [](const std::string& file) { return mkfifo(file.c_str(), 0600) == 0; }, false},
+        {"directory", [](const std::string& file) { return mkdir(file.c_str(), 0700) == 0; },
+         false},
+        {"symbolic link to a good file",
+         [&](const std::string& file) {
+             return symlink((elsewhere.path() + "/ConfigAlgorithm.json").c_str(), file.c_str()) == 0;
+         },
+         false},
+        {"device",
+         [&](const std::string& file) {
+             return root && mknod(file.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;  // zero
+         },
+         false},
+        {"oversized: what lies beyond 64 KiB is not read", write(text + comments + beyond), true},
+        {"truncated within a line", write(text + "ValidDistMi"), true},
+        {"corrupt around the good lines", write(corrupt + "\n" + text + corrupt), true},
+        {"unreadable",
+         [&](const std::string& file) { return write(text)(file) && chmod(file.c_str(), 0) == 0; },
+         root},  // the superuser reads it all the same
+        {"folder not there", write(text), false, missing, false,
+         "configuration directory " + missing + ": No such file or directory, using the default "
+         "parameters\n"},
+        {"folder not there, from the environment", write(text), false, missing, true,
+         "ZELVO_DEPTH_CONFIG_DIR=" + missing + ": No such file or directory, using the default "
+         "parameters\n"},
+        {"a file for a folder", write(text), false, elsewhere.path() + "/ConfigAlgorithm.json",
+         false,
+         "configuration directory " + elsewhere.path() +
+             "/ConfigAlgorithm.json: Not a directory, using the default parameters\n"},
+    };
+    const std::vector<uint16_t> raw =
+        RawFrameBuilder(kWidth, kHeight, true).scene(ramp(100, 1200)).build();
+    Handle withFile(kWidth, kHeight, true, text), withDefaults(kWidth, kHeight, true, "");
+    const std::string file = config_.path() + "/ConfigAlgorithm.json";
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        std::filesystem::remove_all(file);
+        if (!kind.make(file)) {
+            std::printf("[  SKIPPED ] %s: cannot be made here\n", kind.name);
+            continue;
+        }
+        const std::string& folder = kind.folder.empty() ? config_.path() : kind.folder;
+        const ScopedVariable variable("ZELVO_DEPTH_CONFIG_DIR",
+                                      kind.fromEnvironment ? folder.c_str() : nullptr);
+        ASSERT_TRUE(SiSDKInit(handle_, kWidth, kHeight));
+        if (!kind.fromEnvironment) SiSDKSetConfig(handle_, folder.c_str());
+        ::testing::internal::CaptureStderr();
+        withinOrAbort(60, [&] { start(true); });
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), kind.line);
+        Handle& expected = kind.read ? withFile : withDefaults;
+        ASSERT_TRUE(compute(raw) && expected.compute(raw));
+        EXPECT_TRUE(depth_ == expected.depth && amplitude_ == expected.amplitude &&
+                    confidence_ == expected.confidence);
+    }
+    std::filesystem::remove_all(file);
+}
 
 // Parameters texts: each filter alone at level n, the others off.
 enum Filter { kTemporalDepth, kSpatialDepth, kTemporalGray, kSpatialGray, kFlying, kFilters };
@@ -739,6 +888,12 @@ TEST(DepthParameters, ValuesOutOfRangeFallBackToTheDefaultWithOneLine) {
         {"", "abc", nullptr, "ZELVO_DEPTH_THREADS=abc is not a thread count 1..16, using 1\n", ""},
         {"", "17", nullptr, "ZELVO_DEPTH_THREADS=17 is not a thread count 1..16, using 1\n", ""},
         {"", nullptr, "avx9", nullptr, ""},
+        // Empty means unset; names are read without regard to case.
+        {"", "", "", "", ""},
+        {"[ConfidenceParams]\nValidDistMin=5000\nValidDistMax=1000.5\n", nullptr, nullptr,
+         "ConfigAlgorithm.json: ValidDistMin=5000 is above ValidDistMax=1000.5, no pixel is "
+         "valid\n",
+         "[ConfidenceParams]\nValidDistMin=5000\nValidDistMax=1000.5\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parameters);
@@ -815,6 +970,30 @@ TEST(DepthForms, EveryFormAgreesWithThePortableOne) {
     }
 }
 
+// Loop forms are named without regard to case: the same planes as the lower-case name, and
+// no line.
+TEST(DepthForms, NamesAreReadWithoutRegardToCase) {
+    std::vector<std::pair<const char*, const char*>> names = {{"PORTABLE", "portable"},
+                                                              {"Portable", "portable"}};
+#if defined(__x86_64__) || defined(__i386__)
+    names.push_back({"SSE2", "sse2"});
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        names.push_back({"AVX2", "avx2"});
+#endif
+    const std::vector<uint16_t> raw = noisyWall(kWidth, kHeight, false, 2600.0, 0);
+    for (const auto& [name, lower] : names) {
+        SCOPED_TRACE(name);
+        ::testing::internal::CaptureStderr();
+        const ScopedVariable form("ZELVO_DEPTH_SIMD", name);
+        Handle named(kWidth, kHeight, false, "");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        const ScopedVariable same("ZELVO_DEPTH_SIMD", lower);
+        Handle reference(kWidth, kHeight, false, "");
+        ASSERT_TRUE(named.compute(raw) && reference.compute(raw));
+        EXPECT_TRUE(named.samePlanes(reference));
+    }
+}
+
 // Bands of rows on several threads give the planes of one thread, bit for bit, frame after
 // frame (the temporal state included).
 TEST(DepthThreads, AnyThreadCountGivesTheSamePlanes) {
@@ -835,28 +1014,6 @@ TEST(DepthThreads, AnyThreadCountGivesTheSamePlanes) {
             EXPECT_TRUE(handle->samePlanes(one)) << n;
         }
     }
-}
-
-// Runs `body` on a thread of its own and aborts the program when it has not returned within
-// `seconds`: a deadlock fails the suite instead of hanging it.
-void withinOrAbort(int seconds, const std::function<void()>& body) {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::thread runner([&] {
-        body();
-        std::lock_guard<std::mutex> lock(mutex);
-        done = true;
-        finished.notify_one();
-    });
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
-            std::fprintf(stderr, "no return within %d s: deadlocked\n", seconds);
-            std::abort();
-        }
-    }
-    runner.join();
 }
 
 // A handle restarted as a camera restarts it, a frame after each start, with several threads
