@@ -30,6 +30,7 @@
 #include "depth/calibration.h"
 #include "depth/phase_turns.h"
 #include "depth/si_sdk.h"
+#include "tests/depth/scoped_variable.h"
 #include "tests/support/raw_frame_builder.h"
 
 namespace ZelvoDepth {
@@ -37,6 +38,7 @@ namespace {
 
 using testing::kDoubleFrequencyHz;
 using testing::RawFrameBuilder;
+using testing::ScopedVariable;
 using testing::SyntheticPixel;
 
 constexpr int kWidth = 64;
@@ -307,20 +309,6 @@ TEST_F(DepthLibrary, SaturatedAndWeakPixelsAreInvalid) {
         EXPECT_NEAR(amplitude_[0], 3.0f, 1.0f) << "amplitude stays for an invalid pixel";
     }
 }
-
-// An environment variable set for a scope (unset: null), the former value back afterwards.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
-
-private:
-    const char* name_;
-    std::string old_;
-};
 
 TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
     TemporaryFolder working;
