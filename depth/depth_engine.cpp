@@ -85,25 +85,23 @@ bool DepthEngine::start() {
     started_ = false;
     if (width_ == 0) return false;
     std::string directory = configDirectory_;
-    std::string named = "configuration directory " + directory;
+    std::string named = "configuration directory ";
     if (directory.empty()) {
         const char* fromEnvironment = std::getenv(kConfigDirectoryVariable);
         if (fromEnvironment != nullptr) directory = fromEnvironment;
-        named = std::string(kConfigDirectoryVariable) + "=" + directory;
+        named = std::string(kConfigDirectoryVariable) + "=";
     }
     // A directory named that is not there is worth a line: the parameters are not the ones
     // the user prepared.
     int error = 0;
     struct stat status;
-    if (directory.empty())
-        error = 0;
-    else if (::stat(directory.c_str(), &status) != 0)
+    if (!directory.empty() && ::stat(directory.c_str(), &status) != 0)
         error = errno;
-    else if (!S_ISDIR(status.st_mode))
+    else if (!directory.empty() && !S_ISDIR(status.st_mode))
         error = ENOTDIR;
     if (error != 0) {
-        std::fprintf(stderr, "%.300s: %s, using the default parameters\n", named.c_str(),
-                     std::strerror(error));
+        std::fprintf(stderr, "%s%.300s: %s, using the default parameters\n", named.c_str(),
+                     directory.c_str(), std::strerror(error));
         parameters_ = AlgorithmParameters{};
     } else {
         parameters_ = readAlgorithmParameters(directory);
