@@ -1,8 +1,8 @@
 #include "depth/algorithm_parameters.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>

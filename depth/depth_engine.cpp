@@ -1,10 +1,10 @@
 #include "depth/depth_engine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
