@@ -1,8 +1,13 @@
 #include "depth/algorithm_parameters.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "depth/ini_text.h"
 
@@ -82,6 +87,28 @@ void apply(const ParameterKey<Number>& key, const IniEntry& entry, AlgorithmPara
     *complaints += line;
 }
 
+// Up to kMaxFileBytes of the regular file at `path`. The name may lie in a directory others
+// write to: a link there is not followed (O_NOFOLLOW), a FIFO does not block the open
+// (O_NONBLOCK), and anything but a regular file counts as a file that cannot be read.
+bool readRegularFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status;
+    bool usable = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    text.assign(usable ? kMaxFileBytes : 0, '\0');
+    size_t have = 0;
+    while (usable && have < text.size()) {
+        const ssize_t got = ::read(fd, &text[have], text.size() - have);
+        if (got < 0 && errno == EINTR) continue;
+        usable = got >= 0;
+        if (got <= 0) break;
+        have += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    text.resize(have);
+    return usable;
+}
+
 }  // namespace
 
 AlgorithmParameters parseAlgorithmParameters(const std::string& text, std::string* complaints) {
@@ -90,6 +117,14 @@ AlgorithmParameters parseAlgorithmParameters(const std::string& text, std::strin
         for (const auto& key : kIntegerKeys) apply(key, entry, parameters, complaints);
         for (const auto& key : kDistanceKeys) apply(key, entry, parameters, complaints);
     }
+    if (parameters.validDistMin > parameters.validDistMax && complaints != nullptr) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "%s: ValidDistMin=%g is above ValidDistMax=%g, no pixel is valid\n",
+                      kAlgorithmParametersFile, static_cast<double>(parameters.validDistMin),
+                      static_cast<double>(parameters.validDistMax));
+        *complaints += line;
+    }
     return parameters;
 }
 
@@ -97,11 +132,8 @@ AlgorithmParameters readAlgorithmParameters(const std::string& directory) {
     std::string path = kAlgorithmParametersFile;
     if (!directory.empty())
         path = directory + (directory.back() == '/' ? "" : "/") + kAlgorithmParametersFile;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return AlgorithmParameters{};
-    std::string text(kMaxFileBytes, '\0');
-    text.resize(std::fread(&text[0], 1, text.size(), file));
-    std::fclose(file);
+    std::string text;
+    if (!readRegularFile(path, text)) return AlgorithmParameters{};
     std::string complaints;
     const AlgorithmParameters parameters = parseAlgorithmParameters(text, &complaints);
     if (!complaints.empty()) std::fputs(complaints.c_str(), stderr);

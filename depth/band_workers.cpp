@@ -4,6 +4,10 @@ namespace ZelvoDepth {
 
 void BandWorkers::start(int bands) {
     stop();
+    // New workers count generations from 0 (work's `seen`): so must the counter, or a new
+    // worker would take the previous start's last task for a new one.
+    generation_ = 0;
+    pending_ = 0;
     stopping_ = false;
     for (int band = 1; band < bands; ++band) threads_.emplace_back([this, band] { work(band); });
 }

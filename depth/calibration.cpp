@@ -114,19 +114,40 @@ size_t announcedCalibrationLength(const uint8_t* data, size_t length) {
     return data && length >= 2 ? get16(data) : 0;
 }
 
-bool parseCalibration(const uint8_t* data, size_t length, Calibration& calibration) {
+const char* calibrationFaultName(CalibrationFault fault) {
+    switch (fault) {
+    case CalibrationFault::None: return "";
+    case CalibrationFault::WrongSize: return "wrong size";
+    case CalibrationFault::Magic: return "magic";
+    case CalibrationFault::Version: return "version";
+    case CalibrationFault::Check: return "CRC-32";
+    case CalibrationFault::Counts: return "counts";
+    case CalibrationFault::Values: return "values";
+    }
+    return "";
+}
+
+bool parseCalibration(const uint8_t* data, size_t length, Calibration& calibration,
+                      CalibrationFault* fault) {
+    CalibrationFault ignored;
+    CalibrationFault& found = fault != nullptr ? *fault : ignored;
+    found = CalibrationFault::WrongSize;
     const size_t announced = announcedCalibrationLength(data, length);
     if (announced < kCalibrationMinBytes || announced > kCalibrationMaxBytes ||
         announced > length) {
         return false;
     }
-    if (std::memcmp(data + 2, kMagic, sizeof kMagic) != 0 || get16(data + 6) != kVersion)
-        return false;
+    found = CalibrationFault::Magic;
+    if (std::memcmp(data + 2, kMagic, sizeof kMagic) != 0) return false;
+    found = CalibrationFault::Version;
+    if (get16(data + 6) != kVersion) return false;
+    found = CalibrationFault::Check;
     if (get32(data + announced - kCheckBytes) != crc32(data, announced - kCheckBytes))
         return false;
     const size_t count = data[12];
     const size_t columns = data[13];
     const size_t rows = data[14];
+    found = CalibrationFault::Counts;
     if (!countsInBounds(count, columns, rows)) return false;
     if (contentBytes(count, columns, rows) > announced - kCheckBytes) return false;
 
@@ -152,6 +173,7 @@ bool parseCalibration(const uint8_t* data, size_t length, Calibration& calibrati
                  std::isfinite(frequency.temperatureCoefficient);
         at += kFrequencyRecordBytes;
     }
+    found = CalibrationFault::Values;
     if (!finite) return false;
     for (FrequencyCalibration& frequency : read.frequencies) {
         frequency.grid.resize(columns * rows);
@@ -161,7 +183,15 @@ bool parseCalibration(const uint8_t* data, size_t length, Calibration& calibrati
         }
     }
     calibration = std::move(read);
+    found = CalibrationFault::None;
     return true;
+}
+
+bool calibrationServesOutput(const Calibration& calibration, int width, int height) {
+    if (width <= 0 || height <= 0) return false;
+    const int factor = calibration.width / width;
+    return factor >= 1 && factor * width == calibration.width &&
+           factor * height == calibration.height;
 }
 
 }  // namespace ZelvoDepth

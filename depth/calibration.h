@@ -43,8 +43,29 @@ struct Calibration {
 // calibration does not fit the format (counts out of bounds, grids of the wrong size).
 std::vector<uint8_t> encodeCalibration(const Calibration& calibration);
 
-// Parses `length` bytes: false, leaving `calibration` unchanged, when they are malformed.
-bool parseCalibration(const uint8_t* data, size_t length, Calibration& calibration);
+// Why bytes are not a calibration.
+enum class CalibrationFault {
+    None,
+    WrongSize,  // length field outside 512..16384 or beyond the bytes given
+    Magic,
+    Version,
+    Check,      // the CRC-32 does not match
+    Counts,     // a count outside its bounds, or records and grids beyond the length
+    Values,     // a float that is not finite
+};
+
+// The fault's name in a message: "wrong size", "magic", "version", "CRC-32", "counts",
+// "values" ("" for None).
+const char* calibrationFaultName(CalibrationFault fault);
+
+// Parses `length` bytes: false, leaving `calibration` unchanged, when they are malformed,
+// with the reason in *fault when given.
+bool parseCalibration(const uint8_t* data, size_t length, Calibration& calibration,
+                      CalibrationFault* fault = nullptr);
+
+// Whether a calibration of a W x H module serves a width x height output: the module's own
+// size, or that size divided by one whole number (640 x 480 serves 320 x 240).
+bool calibrationServesOutput(const Calibration& calibration, int width, int height);
 
 // The encoded length a calibration's first word announces, or 0 for fewer than 2 bytes.
 size_t announcedCalibrationLength(const uint8_t* data, size_t length);

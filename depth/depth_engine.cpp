@@ -1,11 +1,14 @@
 #include "depth/depth_engine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+
+#include <sys/stat.h>
 
 #include "depth/frequency_pair.h"
 #include "depth/raw_header.h"
@@ -17,6 +20,12 @@ namespace {
 // variance v: three deviations of the difference of signals, of amplitudes.
 constexpr float kDepthResetPerFrequency = 36.0f;
 constexpr float kGrayReset = 9.0f;
+
+// A variable's value, or null when it is unset or empty.
+const char* environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
 
 int clampRow(int y, int height) { return y < 0 ? 0 : y >= height ? height - 1 : y; }
 
@@ -41,9 +50,27 @@ bool DepthEngine::init(int width, int height) {
 }
 
 bool DepthEngine::setCalibration(const uint8_t* data, size_t length) {
+    calibration_.reset();
+    if (data == nullptr || length == 0) return false;  // none: silently uncalibrated
+    // Our format ends within kCalibrationMaxBytes: nothing beyond is read, whatever the length.
     Calibration calibration;
-    if (data == nullptr || !parseCalibration(data, length, calibration)) {
-        calibration_.reset();
+    CalibrationFault fault;
+    if (!parseCalibration(data, std::min(length, kCalibrationMaxBytes), calibration, &fault)) {
+        if (fault == CalibrationFault::WrongSize)
+            std::fprintf(stderr,
+                         "calibration: wrong size, %zu bytes for a length field of %zu "
+                         "(%zu..%zu), not used\n",
+                         length, announcedCalibrationLength(data, length), kCalibrationMinBytes,
+                         kCalibrationMaxBytes);
+        else
+            std::fprintf(stderr, "calibration: failed check (%s), not used\n",
+                         calibrationFaultName(fault));
+        return false;
+    }
+    if (width_ != 0 && !calibrationServesOutput(calibration, width_, height_)) {
+        std::fprintf(stderr,
+                     "calibration: other resolution, %u x %u for a %d x %d output, not used\n",
+                     unsigned{calibration.width}, unsigned{calibration.height}, width_, height_);
         return false;
     }
     calibration_ = std::move(calibration);
@@ -58,11 +85,27 @@ bool DepthEngine::start() {
     started_ = false;
     if (width_ == 0) return false;
     std::string directory = configDirectory_;
+    std::string named = "configuration directory ";
     if (directory.empty()) {
         const char* fromEnvironment = std::getenv(kConfigDirectoryVariable);
         if (fromEnvironment != nullptr) directory = fromEnvironment;
+        named = std::string(kConfigDirectoryVariable) + "=";
     }
-    parameters_ = readAlgorithmParameters(directory);
+    // A directory named that is not there is worth a line: the parameters are not the ones
+    // the user prepared.
+    int error = 0;
+    struct stat status;
+    if (!directory.empty() && ::stat(directory.c_str(), &status) != 0)
+        error = errno;
+    else if (!directory.empty() && !S_ISDIR(status.st_mode))
+        error = ENOTDIR;
+    if (error != 0) {
+        std::fprintf(stderr, "%s%.300s: %s, using the default parameters\n", named.c_str(),
+                     directory.c_str(), std::strerror(error));
+        parameters_ = AlgorithmParameters{};
+    } else {
+        parameters_ = readAlgorithmParameters(directory);
+    }
     filters_ = filterSettings(parameters_.tDenoiseLevelDepth, parameters_.sDenoiseLevelDepth,
                               parameters_.tDenoiseLevelGray, parameters_.sDenoiseLevelGray,
                               parameters_.erdoLevel);
@@ -82,7 +125,7 @@ bool DepthEngine::start() {
 
 void DepthEngine::readEnvironment() {
     threads_ = 1;
-    if (const char* text = std::getenv(kThreadsVariable)) {
+    if (const char* text = environmentValue(kThreadsVariable)) {
         int threads = 0;
         const char* end = text + std::strlen(text);
         const auto read = std::from_chars(text, end, threads);
@@ -95,7 +138,7 @@ void DepthEngine::readEnvironment() {
     threads_ = std::min(threads_, height_);  // a band holds at least one row
 
     LoopForm form = bestLoopForm();
-    if (const char* text = std::getenv(kLoopFormVariable)) {
+    if (const char* text = environmentValue(kLoopFormVariable)) {
         LoopForm named;
         if (loopFormNamed(text, named) && pixelLoops(named) != nullptr)
             form = named;

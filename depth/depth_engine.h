@@ -35,7 +35,9 @@ public:
     // Sets the size and forgets the calibration, the configuration directory and the start;
     // false (and no size) for a size out of bounds.
     bool init(int width, int height);
-    // Parses and keeps a calibration for the next start; false, keeping none, when malformed.
+    // Parses and keeps a calibration for the next start; false, keeping none, for no bytes
+    // (silently), or with one line on standard error for malformed bytes or a calibration
+    // that does not serve the size (calibrationServesOutput).
     bool setCalibration(const uint8_t* data, size_t length);
     // Directory of kAlgorithmParametersFile for the next start; null or empty: the directory
     // in kConfigDirectoryVariable, else the working directory.

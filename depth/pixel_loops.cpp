@@ -3,6 +3,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include <strings.h>
+
 #include "depth/pixel_loops.h"
 
 #if defined(__arm__) && defined(ZELVO_DEPTH_NEON)
@@ -105,7 +107,7 @@ bool loopFormNamed(const char* name, LoopForm& form) {
                   {"avx2", LoopForm::Avx2},
                   {"neon", LoopForm::Neon}};
     for (const auto& entry : kNames) {
-        if (std::strcmp(entry.name, name) == 0) {
+        if (strcasecmp(entry.name, name) == 0) {
             form = entry.form;
             return true;
         }

@@ -117,7 +117,7 @@ enum class LoopForm { Portable, Sse2, Avx2, Neon };
 const PixelLoops* pixelLoops(LoopForm form);
 // The fastest form this processor runs.
 LoopForm bestLoopForm();
-// By name ("portable", "sse2", "avx2", "neon"); false for another name.
+// By name ("portable", "sse2", "avx2", "neon", in any case); false for another name.
 bool loopFormNamed(const char* name, LoopForm& form);
 
 }  // namespace ZelvoDepth

@@ -31,11 +31,13 @@ bool SiSDKCreate(SiSDKHandle* handle);
  * samples) or a height outside 1..65535. */
 bool SiSDKInit(SiSDKHandle handle, int width, int height);
 /* Calibration bytes, read (and copied) at once, for the next SiSDKStart: true when they
- * were accepted. Malformed bytes are refused (false) and the handle goes on without
- * calibration. */
+ * were accepted. At most 16384 bytes are read, whatever the length. Malformed bytes, and a
+ * calibration of a module whose size does not serve the SiSDKInit size, are refused (false)
+ * with one line on standard error, and the handle goes on without calibration. */
 bool SiSDKSetCaliData(SiSDKHandle handle, const void* data, uint32_t length);
 /* Directory holding "ConfigAlgorithm.json", read at the next SiSDKStart; without one (or
- * with a null or empty text), the working directory's. */
+ * with a null or empty text), the working directory's. A directory that does not exist
+ * leaves the default parameters, with one line on standard error at the start. */
 bool SiSDKSetConfig(SiSDKHandle handle, const char* directory);
 /* Reads the parameters and readies the buffers: true, or false without an SiSDKInit. */
 bool SiSDKStart(SiSDKHandle handle);

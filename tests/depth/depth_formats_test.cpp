@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "depth/calibration.h"
@@ -131,20 +132,21 @@ TEST(Calibration, EncodesCompactlyAndReadsBack) {
     EXPECT_EQ(crc32(check, 9), 0xCBF43926u);
 }
 
-TEST(Calibration, RefusesMalformedBytes) {
-    const std::vector<std::pair<const char*, std::function<void(std::vector<uint8_t>&)>>>
+TEST(Calibration, RefusesMalformedBytesNamingTheFault) {
+    using F = CalibrationFault;
+    const std::vector<std::tuple<const char*, std::function<void(std::vector<uint8_t>&)>, F>>
         damages = {
-            {"truncated", [](auto& b) { b.resize(b.size() - 1); }},
-            {"length below a block", [](auto& b) { b[0] = 0xFF; b[1] = 0x01; }},
-            {"length above the bound", [](auto& b) { b[0] = 0x01; b[1] = 0x41; }},
-            {"magic", [](auto& b) { b[2] = 'X'; }},
-            {"version", [](auto& b) { b[6] = 2; }},
-            {"check word", [](auto& b) { b[100] ^= 1; }},
-            {"no frequency", [](auto& b) { b[12] = 0; }},
-            {"grid too large to fit", [](auto& b) { b[13] = 64; b[14] = 64; }},
-            {"empty", [](auto& b) { b.clear(); }},
+            {"truncated", [](auto& b) { b.resize(b.size() - 1); }, F::WrongSize},
+            {"length below a block", [](auto& b) { b[0] = 0xFF; b[1] = 0x01; }, F::WrongSize},
+            {"length above the bound", [](auto& b) { b[0] = 0x01; b[1] = 0x41; }, F::WrongSize},
+            {"magic", [](auto& b) { b[2] = 'X'; }, F::Magic},
+            {"version", [](auto& b) { b[6] = 2; }, F::Version},
+            {"check word", [](auto& b) { b[100] ^= 1; }, F::Check},
+            {"no frequency", [](auto& b) { b[12] = 0; }, F::Counts},
+            {"grid too large to fit", [](auto& b) { b[13] = 64; b[14] = 64; }, F::Counts},
+            {"empty", [](auto& b) { b.clear(); }, F::WrongSize},
         };
-    for (const auto& [name, damage] : damages) {
+    for (const auto& [name, damage, expected] : damages) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bytes = encodeCalibration(sampleCalibration());
         damage(bytes);
@@ -158,8 +160,10 @@ TEST(Calibration, RefusesMalformedBytes) {
         }
         Calibration read = sampleCalibration();
         read.width = 1;
-        EXPECT_FALSE(parseCalibration(bytes.data(), bytes.size(), read));
+        CalibrationFault fault = F::None;
+        EXPECT_FALSE(parseCalibration(bytes.data(), bytes.size(), read, &fault));
         EXPECT_EQ(read.width, 1) << "changed by a refused parse";
+        EXPECT_EQ(fault, expected) << calibrationFaultName(fault);
     }
     Calibration unfit = sampleCalibration();
     unfit.frequencies[0].grid.pop_back();
@@ -168,7 +172,9 @@ TEST(Calibration, RefusesMalformedBytes) {
     unfit.frequencies[0].globalOffset = NAN;
     const std::vector<uint8_t> notFinite = encodeCalibration(unfit);
     Calibration read;
-    EXPECT_FALSE(parseCalibration(notFinite.data(), notFinite.size(), read));
+    CalibrationFault fault = CalibrationFault::None;
+    EXPECT_FALSE(parseCalibration(notFinite.data(), notFinite.size(), read, &fault));
+    EXPECT_EQ(fault, CalibrationFault::Values);
 }
 
 }  // namespace

@@ -3,13 +3,18 @@
 // and frames, calibrations and calls that must be refused without harm.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,6 +29,7 @@
 #include "depth/calibration.h"
 #include "depth/phase_turns.h"
 #include "depth/si_sdk.h"
+#include "tests/depth/scoped_variable.h"
 #include "tests/support/raw_frame_builder.h"
 
 namespace ZelvoDepth {
@@ -31,6 +37,7 @@ namespace {
 
 using testing::kDoubleFrequencyHz;
 using testing::RawFrameBuilder;
+using testing::ScopedVariable;
 using testing::SyntheticPixel;
 
 constexpr int kWidth = 64;
@@ -72,6 +79,17 @@ public:
 private:
     std::filesystem::path previous_;
 };
+
+// Runs `body` on a thread of its own and aborts the program when it has not returned within
+// `seconds`: a deadlock fails the suite instead of hanging it.
+void withinOrAbort(int seconds, const std::function<void()>& body) {
+    auto done = std::async(std::launch::async, body);
+    if (done.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready) return;
+    // On standard output: standard error may be captured by the test.
+    std::printf("no return within %d s: blocked or deadlocked\n", seconds);
+    std::fflush(stdout);
+    std::abort();
+}
 
 const std::string kFiltersOff =
     "[DenoisingParams]\nTDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\n"
@@ -179,10 +197,11 @@ TEST_F(DepthLibrary, DistancesComeBackInEachMode) {
 // g(i, j) = 100 (3 i - 2 j + i j) in units of 1/8192 radian, is bilinear itself, so the
 // interpolated offset is known exactly.
 constexpr double kRecordStep = 0.25;
-Calibration calibration(float global, float coefficient, bool grid) {
+Calibration calibration(float global, float coefficient, bool grid, uint16_t width = 640,
+                        uint16_t height = 400) {
     Calibration calibration;
-    calibration.width = 640;  // another size than the output: the grid covers the image
-    calibration.height = 480;
+    calibration.width = width;  // the module's size, ten times the output's by default
+    calibration.height = height;
     calibration.gridColumns = 9;
     calibration.gridRows = 7;
     calibration.referenceTemperature = 30.0f;
@@ -276,20 +295,6 @@ TEST_F(DepthLibrary, SaturatedAndWeakPixelsAreInvalid) {
         EXPECT_NEAR(amplitude_[0], 3.0f, 1.0f) << "amplitude stays for an invalid pixel";
     }
 }
-
-// An environment variable set for a scope (unset: null), the former value back afterwards.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1); }
-
-private:
-    const char* name_;
-    std::string old_;
-};
 
 TEST_F(DepthLibrary, ValidDistanceRangeComesFromTheParametersFileAtEachStart) {
     TemporaryFolder working;
@@ -396,29 +401,60 @@ TEST_F(DepthLibrary, MalformedFramesAreRefusedWithZeroedPlanes) {
     expectPlanesZero();
 }
 
-TEST_F(DepthLibrary, MalformedCalibrationsAreRefusedAndTheHandleGoesOnWithout) {
-    const std::vector<uint8_t> good = encodeCalibration(calibration(1.0f, 0.0f, true));
-    std::vector<uint8_t> damaged = good;
+// Calibrations the handle cannot use are refused with one line naming the reason, and the
+// handle goes on without one; none at all is refused silently. Nothing beyond the format's
+// 16384 bytes is read, whatever length is given.
+TEST_F(DepthLibrary, CalibrationsAreRefusedWithTheirReasonAndTheHandleGoesOnWithout) {
+    // The single-frequency record's global offset is 1 radian, the frames' phase error.
+    auto bytesOf = [](uint16_t width, uint16_t height) {
+        return encodeCalibration(calibration(1.0f - 2 * kRecordStep, 0.0f, false, width, height));
+    };
+    const std::vector<uint8_t> good = bytesOf(640, 400);
+    const std::string size = std::to_string(good.size());
+    std::vector<uint8_t> damaged = good, notOurs = good, oversized = good;
     damaged[60] ^= 1;  // the check word no longer matches
+    notOurs[2] = 'X';
+    oversized[0] = 0x01, oversized[1] = 0x40;  // a length field of 16385
+    const std::vector<uint8_t> otherModule = bytesOf(320, 240), twice = bytesOf(128, 80);
     const struct {
         const char* name;
         const void* data;
         uint32_t length;
+        std::string line;  // "": accepted, or refused without a word
+        bool accepted;
     } cases[] = {
-        {"no bytes", nullptr, 512},
-        {"empty", good.data(), 0},
-        {"truncated", good.data(), static_cast<uint32_t>(good.size() - 1)},
-        {"damaged", damaged.data(), static_cast<uint32_t>(damaged.size())},
+        {"no bytes", nullptr, 512, "", false},
+        {"empty", good.data(), 0, "", false},
+        {"truncated", good.data(), static_cast<uint32_t>(good.size() - 1),
+         "calibration: wrong size, " + std::to_string(good.size() - 1) +
+             " bytes for a length field of " + size + " (512..16384), not used\n",
+         false},
+        {"length field beyond the format", oversized.data(), static_cast<uint32_t>(good.size()),
+         "calibration: wrong size, " + size + " bytes for a length field of 16385 (512..16384), "
+         "not used\n",
+         false},
+        {"damaged", damaged.data(), static_cast<uint32_t>(damaged.size()),
+         "calibration: failed check (CRC-32), not used\n", false},
+        {"not a calibration", notOurs.data(), static_cast<uint32_t>(notOurs.size()),
+         "calibration: failed check (magic), not used\n", false},
+        {"another module", otherModule.data(), static_cast<uint32_t>(otherModule.size()),
+         "calibration: other resolution, 320 x 240 for a 64 x 40 output, not used\n", false},
+        {"a module of twice the output", twice.data(), static_cast<uint32_t>(twice.size()), "",
+         true},
+        // Read past its own bytes, this would leave the vector: the sanitizer would stop it.
+        {"any length beyond the bytes", good.data(), 0xFFFFFFFFu, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(SiSDKSetCaliData(handle_, good.data(), good.size()));
-        EXPECT_FALSE(SiSDKSetCaliData(handle_, c.data, c.length));  // drops the good one too
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(SiSDKSetCaliData(handle_, c.data, c.length), c.accepted);  // drops the good
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
         start(true);
         RawFrameBuilder builder(kWidth, kHeight, true);
         builder.phaseError([](int, int, int) { return 1.0; });
         ASSERT_TRUE(compute(builder.build()));
-        EXPECT_NEAR(depth_[0], 1000.0 + 1250.0 / (2 * kPi), 1.0) << "offset left in";
+        EXPECT_NEAR(depth_[0], 1000.0 + (c.accepted ? 0.0 : 1250.0 / (2 * kPi)), 1.0);
     }
 }
 
@@ -493,6 +529,13 @@ public:
         started_ = SiSDKStart(handle_);
     }
     ~Handle() { SiSDKDestroy(&handle_); }
+    // What a camera's restart calls: a new size, the folder again, a new start.
+    bool restart(int width, int height) {
+        pixels_ = width * height;
+        started_ = SiSDKInit(handle_, width, height) &&
+                   SiSDKSetConfig(handle_, folder_.path().c_str()) && SiSDKStart(handle_);
+        return started_;
+    }
     bool compute(const std::vector<uint16_t>& raw) {
         depth.assign(pixels_, 7.0f), amplitude.assign(pixels_, 7.0f);
         confidence.assign(pixels_, 7.0f);
@@ -511,6 +554,81 @@ private:
     SiSDKHandle handle_ = nullptr;
     bool started_ = false;
 };
+
+// "ConfigAlgorithm.json" is read only when it is a regular file at the name, and only its
+// first 64 KiB: anything else at the name, or a configuration folder that is not there, leaves
+// the defaults instead of the file's range, and never blocks the start. A folder that is not there is named in one line; the rest is silent.
+TEST_F(DepthLibrary, OnlyARegularParametersFileIsRead) {
+    const std::string text =
+        kFiltersOff + "[ConfidenceParams]\nValidDistMin=600\nValidDistMax=1000\n";
+    TemporaryFolder elsewhere;
+    elsewhere.writeParameters(text);
+    std::string corrupt(3000, '\0');  // every byte value, NUL and line feeds among them
+    for (size_t i = 0; i < corrupt.size(); ++i) corrupt[i] = static_cast<char>(i * 167);
+    const std::string file = config_.path() + "/ConfigAlgorithm.json";
+    const std::string missing = config_.path() + "/missing";
+    const bool root = geteuid() == 0;
+    auto write = [&](const std::string& content) {
+        return [&, content] {
+            config_.writeParameters(content);
+            return true;
+        };
+    };
+    const struct {
+        const char* name;
+        std::function<bool()> make;  // what to put at the file's name
+        bool read;
+        const char* line = "";  // with `missing` after it: the folder named is not there
+        bool fromEnvironment = false;
+    } kinds[] = {
+        {"regular file", write(text), true},
+        {"FIFO", [&] { return mkfifo(file.c_str(), 0600) == 0; }, false},
+        {"directory", [&] { return mkdir(file.c_str(), 0700) == 0; }, false},
+        {"symbolic link to a good file",
+         [&] {
+             const std::string target = elsewhere.path() + "/ConfigAlgorithm.json";
+             return symlink(target.c_str(), file.c_str()) == 0;
+         },
+         false},
+        {"device", [&] { return root && mknod(file.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0; },
+         false},
+        // One comment line across the 64 KiB: the range after it is never read.
+        {"oversized", write(text + std::string(70000, '#') + "\nValidDistMax=700\n"), true},
+        {"truncated within a line", write(text + "ValidDistMi"), true},
+        {"corrupt around the good lines", write(corrupt + "\n" + text + corrupt), true},
+        {"unreadable", [&] { return write(text)() && chmod(file.c_str(), 0) == 0; },
+         root},  // the superuser reads it all the same
+        {"folder not there", write(text), false, "configuration directory "},
+        {"folder not there, from the environment", write(text), false, "ZELVO_DEPTH_CONFIG_DIR=",
+         true},
+    };
+    const std::vector<uint16_t> raw =
+        RawFrameBuilder(kWidth, kHeight, true).scene(ramp(100, 1200)).build();
+    Handle withFile(kWidth, kHeight, true, text), withDefaults(kWidth, kHeight, true, "");
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        std::filesystem::remove_all(file);
+        if (!kind.make()) {
+            std::printf("[  SKIPPED ] %s: cannot be made here\n", kind.name);
+            continue;
+        }
+        const std::string folder = *kind.line ? missing : config_.path();
+        const ScopedVariable variable("ZELVO_DEPTH_CONFIG_DIR",
+                                      kind.fromEnvironment ? folder.c_str() : nullptr);
+        ASSERT_TRUE(SiSDKInit(handle_, kWidth, kHeight));
+        if (!kind.fromEnvironment) SiSDKSetConfig(handle_, folder.c_str());
+        ::testing::internal::CaptureStderr();
+        withinOrAbort(60, [&] { start(true); });
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  *kind.line ? kind.line + missing +
+                                   ": No such file or directory, using the default parameters\n"
+                             : "");
+        Handle& expected = kind.read ? withFile : withDefaults;
+        ASSERT_TRUE(compute(raw) && expected.compute(raw));
+        EXPECT_TRUE(depth_ == expected.depth && amplitude_ == expected.amplitude &&
+                    confidence_ == expected.confidence);
+    }
+}
 
 // Parameters texts: each filter alone at level n, the others off.
 enum Filter { kTemporalDepth, kSpatialDepth, kTemporalGray, kSpatialGray, kFlying, kFilters };
@@ -729,6 +847,12 @@ TEST(DepthParameters, ValuesOutOfRangeFallBackToTheDefaultWithOneLine) {
         {"", "abc", nullptr, "ZELVO_DEPTH_THREADS=abc is not a thread count 1..16, using 1\n", ""},
         {"", "17", nullptr, "ZELVO_DEPTH_THREADS=17 is not a thread count 1..16, using 1\n", ""},
         {"", nullptr, "avx9", nullptr, ""},
+        // Empty means unset; names are read without regard to case.
+        {"", "", "", "", ""},
+        {"[ConfidenceParams]\nValidDistMin=5000\nValidDistMax=1000.5\n", nullptr, nullptr,
+         "ConfigAlgorithm.json: ValidDistMin=5000 is above ValidDistMax=1000.5, no pixel is "
+         "valid\n",
+         "[ConfidenceParams]\nValidDistMin=5000\nValidDistMax=1000.5\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parameters);
@@ -805,6 +929,21 @@ TEST(DepthForms, EveryFormAgreesWithThePortableOne) {
     }
 }
 
+// Loop forms are named without regard to case: the planes of the lower-case name, no line.
+TEST(DepthForms, NamesAreReadWithoutRegardToCase) {
+    const std::vector<uint16_t> raw = noisyWall(kWidth, kHeight, false, 2600.0, 0);
+    const ScopedVariable lower("ZELVO_DEPTH_SIMD", "portable");
+    Handle reference(kWidth, kHeight, false, "");
+    for (const char* name : {"PORTABLE", "Portable"}) {
+        const ScopedVariable form("ZELVO_DEPTH_SIMD", name);
+        ::testing::internal::CaptureStderr();
+        Handle named(kWidth, kHeight, false, "");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << name;
+        ASSERT_TRUE(named.compute(raw) && reference.compute(raw));
+        EXPECT_TRUE(named.samePlanes(reference)) << name;
+    }
+}
+
 // Bands of rows on several threads give the planes of one thread, bit for bit, frame after
 // frame (the temporal state included).
 TEST(DepthThreads, AnyThreadCountGivesTheSamePlanes) {
@@ -824,6 +963,38 @@ TEST(DepthThreads, AnyThreadCountGivesTheSamePlanes) {
             ASSERT_TRUE(handle->compute(raw));
             EXPECT_TRUE(handle->samePlanes(one)) << n;
         }
+    }
+}
+
+// A handle restarted as a camera restarts it, a frame after each start, with several threads
+// and with the thread count changing between starts: every start's workers compute that
+// start's bands only, and every frame comes back whole.
+TEST(DepthThreads, RestartsNeverRunATaskOfTheStartBefore) {
+    const struct {
+        const char* threads[2];  // alternate starts
+        int restarts;
+    } cases[] = {{{"2", "2"}, 1000}, {{"4", "4"}, 300}, {{"3", "16"}, 100}};
+    const int widths[2] = {kWidth, kWidth / 2};
+    std::vector<uint16_t> raws[2];
+    for (int size = 0; size < 2; ++size)
+        raws[size] = RawFrameBuilder(widths[size], kHeight, true).scene(ramp(300, 1100)).build();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.threads[1]);
+        Handle handle(kWidth, kHeight, true, kFiltersOff);
+        withinOrAbort(240, [&] {
+            for (int restart = 0; restart < c.restarts; ++restart) {
+                const int size = restart % 2;
+                const ScopedVariable threads("ZELVO_DEPTH_THREADS", c.threads[size]);
+                ASSERT_TRUE(handle.restart(widths[size], kHeight)) << restart;
+                ASSERT_TRUE(handle.compute(raws[size])) << restart;
+                for (int y = 0; y < kHeight; ++y) {
+                    const int i = y * widths[size];
+                    ASSERT_NEAR(handle.depth[i], rampDistance(300, 1100, y * kWidth), 1.0)
+                        << "restart " << restart << " row " << y;
+                    ASSERT_GT(handle.confidence[i + widths[size] - 1], 0.0f) << restart;
+                }
+            }
+        });
     }
 }
 
