@@ -2,23 +2,30 @@
 // start-up sequence with its failure paths, calibration hand-over, close and loading.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "device/vga_device.h"
+#include "tests/csi/counting_host.h"
 #include "tests/device/fake_library/fake_depth_library.h"
+#include "tests/support/eventually.h"
 #include "tests/support/scratch_directory.h"
+#include "tests/support/small_tmpfs.h"
 #include "tests/support/scripted_sensor.h"
 
 namespace Zelvo {
@@ -67,7 +74,8 @@ struct VgaBench {
     std::shared_ptr<testing::CallLog> log = std::make_shared<testing::CallLog>();
     // Frames large enough for the raw layout of every size and mode.
     testing::ScriptedSensor sensor{log, testing::SensorScript{640, 4810}};
-    ZelvoDeviceVGA device{PlatformRaspberryPi5, *systemHost()};
+    testing::CountingHost host{systemHost()};
+    ZelvoDeviceVGA device{PlatformRaspberryPi5, host};
     int result = 0;
 };
 
@@ -120,10 +128,16 @@ TEST(VgaDevice, RangeModeFrameRateAndLayoutsFollowModeAndSize) {
                                               copy.data()));
         EXPECT_EQ(std::count(copy.begin(), copy.end(), 9), c.width * c.rows);
 
+        // A pair the sensor does not deliver is refused before the sensor is asked.
         bench.log->clear();
-        EXPECT_EQ(bench.device.configureSensor(), 0);
-        EXPECT_EQ(bench.log->entries(), (Texts{call("sensor.setControl", FMT_WIDTH, c.width),
-                                               call("sensor.setControl", FMT_HEIGHT, c.rows)}));
+        const bool deliverable = c.rateResult == 0;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(bench.device.configureSensor(), deliverable ? 0 : -1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr().empty(), deliverable);
+        EXPECT_EQ(bench.log->entries(),
+                  deliverable ? (Texts{call("sensor.setControl", FMT_WIDTH, c.width),
+                                       call("sensor.setControl", FMT_HEIGHT, c.rows)})
+                              : Texts{});
     }
 }
 
@@ -328,6 +342,162 @@ TEST(VgaDevice, ALibraryThatCannotBeLoadedOrLacksACallFailsInitWithOneLine) {
         EXPECT_EQ(bench.device.start(), -1);  // nothing loaded, nothing called
         EXPECT_EQ(bench.device.setControl(MODE, 1), -1);
         EXPECT_TRUE(bench.library.calls.empty());
+    }
+}
+
+// What the start finds at the name of a configuration text or of "cali.bin".
+enum class Kind { Fifo, Directory, LinkToAnotherFile, Device, Oversized, Truncated, Unreadable };
+
+// Puts a `kind` at `name` in the working directory; false when this process cannot make
+// one (a device node needs root).
+bool place(Kind kind, const char* name, testing::CountingHost& host) {
+    switch (kind) {
+    case Kind::Fifo: return ::mkfifo(name, 0644) == 0;
+    case Kind::Directory: return ::mkdir(name, 0755) == 0;
+    case Kind::LinkToAnotherFile:
+        writeFile("other.txt", "another file");
+        return ::symlink("other.txt", name) == 0;
+    case Kind::Device: return ::mknod(name, S_IFCHR | 0644, makedev(1, 3)) == 0;  // as /dev/null
+    case Kind::Oversized: writeFile(name, std::string(20000, 'o')); return true;
+    case Kind::Truncated: writeFile(name, std::string(100, 't')); return true;
+    case Kind::Unreadable:
+        writeFile(name, "not for us");
+        host.refusedPath = name;  // root reads every file: the host refuses it instead
+        return true;
+    }
+    return false;
+}
+
+mode_t typeAt(const char* name) {
+    struct stat status {};
+    return ::lstat(name, &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+// Runs the start; a FIFO it blocks on is opened from here after a while, so that a start
+// that waits for a peer fails the test instead of hanging it.
+int startBesideFifo(ZelvoDeviceVGA& device, const char* fifo) {
+    std::atomic<bool> done{false};
+    int result = 99;
+    std::thread starter([&] {
+        result = device.start();
+        done.store(true);
+    });
+    int peer = -1;
+    if (!testing::eventually([&] { return done.load(); })) {
+        ADD_FAILURE() << "the start waits on the FIFO " << fifo;
+        peer = ::open(fifo, O_RDWR | O_NONBLOCK);
+    }
+    starter.join();
+    if (peer >= 0) ::close(peer);
+    return result;
+}
+
+TEST(VgaDevice, FilesOfEveryKindAtTheNamesItWritesAndReads) {
+    const char* const texts[] = {"ConfigAlgorithm.json", "ConfigCamera.json", "register.json"};
+    const std::string textLine = "Error: cannot write the configuration file ";
+    const std::string calibrationLine = "Error: cannot use the calibration file cali.bin: ";
+    const struct {
+        const char* name;
+        Kind kind;
+        int result;
+        std::string line;
+        size_t handedBytes;  // of "cali.bin"; 0 when nothing is handed over
+    } cases[] = {
+        {"ConfigAlgorithm.json", Kind::Fifo, -1,
+         textLine + "ConfigAlgorithm.json: it is a FIFO, not a regular file\n", 0},
+        {"ConfigCamera.json", Kind::Directory, -1, textLine + "ConfigCamera.json: Is a directory\n",
+         0},
+        {"register.json", Kind::LinkToAnotherFile, -1,
+         textLine + "register.json: it is a symbolic link, which is not followed\n", 0},
+        {"register.json", Kind::Device, -1,
+         textLine + "register.json: it is a character device, not a regular file\n", 0},
+        {"ConfigCamera.json", Kind::Oversized, 0, "", 0},
+        {"register.json", Kind::Truncated, 0, "", 0},
+        {"ConfigAlgorithm.json", Kind::Unreadable, -1,
+         textLine + "ConfigAlgorithm.json: Permission denied\n", 0},
+        {"cali.bin", Kind::Fifo, 0, calibrationLine + "it is a FIFO, not a regular file\n", 0},
+        {"cali.bin", Kind::Directory, 0, calibrationLine + "it is a directory, not a regular file\n",
+         0},
+        {"cali.bin", Kind::LinkToAnotherFile, 0,
+         calibrationLine + "it is a symbolic link, which is not followed\n", 0},
+        {"cali.bin", Kind::Device, 0,
+         calibrationLine + "it is a character device, not a regular file\n", 0},
+        // The driver hands over whatever a regular file holds, whole: judging it is the
+        // depth library's part.
+        {"cali.bin", Kind::Oversized, 0, "", 20000},
+        {"cali.bin", Kind::Truncated, 0, "", 100},
+        {"cali.bin", Kind::Unreadable, 0, calibrationLine + "Permission denied\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " kind " + std::to_string(static_cast<int>(c.kind)));
+        VgaBench bench;
+        if (!place(c.kind, c.name, bench.host)) {
+            ASSERT_EQ(c.kind, Kind::Device);
+            ASSERT_NE(::geteuid(), 0u) << "mknod failed as root";
+            continue;  // a device node needs root
+        }
+        const mode_t typeBefore = typeAt(c.name);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(startBesideFifo(bench.device, c.name), c.result);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
+
+        const auto failing = std::find_if(std::begin(texts), std::end(texts), [&](const char* t) {
+            return c.result != 0 && std::string(t) == c.name;
+        });
+        for (const char* const* text = std::begin(texts); text != std::end(texts); ++text) {
+            if (text == failing) continue;
+            // Texts before the one refused are written whole; none after it is.
+            EXPECT_EQ(typeAt(*text) == S_IFREG, text < failing) << *text;
+        }
+        if (c.kind == Kind::Oversized || c.kind == Kind::Truncated) {
+            EXPECT_EQ(typeAt(c.name), S_IFREG);
+        } else if (c.kind != Kind::Unreadable) {
+            EXPECT_EQ(typeAt(c.name), typeBefore) << "the refused name was replaced";
+        }
+        if (c.kind == Kind::LinkToAnotherFile) {
+            std::ifstream other("other.txt");
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "another file");
+        }
+        const Texts handed = c.handedBytes ? Texts{std::string(c.handedBytes, c.kind ==
+                                                   Kind::Oversized ? 'o' : 't')}
+                                           : Texts{};
+        EXPECT_EQ(bench.library.calibrations, handed);
+        EXPECT_EQ(bench.device.close(), 0);
+    }
+}
+
+// A working directory the system keeps from being written: read-only, or full.
+TEST(VgaDevice, ReadOnlyOrFullWorkingDirectoryFailsTheStartWithOneLine) {
+    const struct {
+        bool readOnly;
+        std::string line;
+        int textsWritten;
+    } cases[] = {
+        {true, "Error: cannot write the configuration file ConfigAlgorithm.json: "
+               "Read-only file system\n", 0},
+        // 16 KiB hold the first two texts (one page and three) and nothing more.
+        {false, "Error: cannot write the configuration file register.json: "
+                "No space left on device\n", 2},
+    };
+    const char* const texts[] = {"ConfigAlgorithm.json", "ConfigCamera.json", "register.json"};
+    for (const auto& c : cases) {
+        VgaBench bench;
+        testing::SmallTmpfs disk("size=16k", c.readOnly);
+        if (!disk.mounted) GTEST_SKIP() << disk.skipReason;
+        ASSERT_EQ(::chdir(disk.path.c_str()), 0);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(bench.device.start(), -1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
+        for (int i = 0; i < 3; ++i) {
+            // Whole or absent: never a file cut short.
+            EXPECT_EQ(typeAt(texts[i]) == S_IFREG, i < c.textsWritten) << texts[i];
+        }
+        struct stat status {};
+        if (c.textsWritten == 2 && ::stat(texts[1], &status) == 0) {
+            EXPECT_EQ(status.st_size, 9476);
+        }
+        ASSERT_EQ(::chdir(bench.scratch.file("").c_str()), 0);
+        EXPECT_EQ(bench.device.close(), 0);
     }
 }
 
