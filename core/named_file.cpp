@@ -43,7 +43,8 @@ void closeQuietly(Host& host, int fd) {
 NamedFile writeOpened(Host& host, const char* path, NamedFile file, const void* bytes,
                       size_t length) {
     if (file.failed()) return file;
-    const bool written = host.ftruncate(file.fd, 0) == 0 && writeWhole(host, file.fd, bytes, length);
+    const bool written =
+        host.ftruncate(file.fd, 0) == 0 && writeWhole(host, file.fd, bytes, length);
     const int error = written ? 0 : errno;
     // A delayed write error (a full disk on a network file system) shows up at close.
     const bool closed = host.close(file.fd) == 0;

@@ -134,7 +134,8 @@ int save(const Arguments& arguments) {
                      devicePath, calibration.announced);
         status = kFailure;
     } else if (const Zelvo::NamedFile saved = Zelvo::saveCalibrationFile(
-                   *Zelvo::systemHost(), arguments.file.c_str(), sensor.calibrationData(), calibration.length);
+                   *Zelvo::systemHost(), arguments.file.c_str(), sensor.calibrationData(),
+                   calibration.length);
                saved.failed()) {
         std::fprintf(stderr, "zelvo-calibration: cannot write %s: %s\n", arguments.file.c_str(),
                      saved.reason().c_str());

@@ -348,156 +348,109 @@ TEST(VgaDevice, ALibraryThatCannotBeLoadedOrLacksACallFailsInitWithOneLine) {
 // What the start finds at the name of a configuration text or of "cali.bin".
 enum class Kind { Fifo, Directory, LinkToAnotherFile, Device, Oversized, Truncated, Unreadable };
 
-// Puts a `kind` at `name` in the working directory; false when this process cannot make
-// one (a device node needs root).
-bool place(Kind kind, const char* name, testing::CountingHost& host) {
-    switch (kind) {
-    case Kind::Fifo: return ::mkfifo(name, 0644) == 0;
-    case Kind::Directory: return ::mkdir(name, 0755) == 0;
-    case Kind::LinkToAnotherFile:
-        writeFile("other.txt", "another file");
-        return ::symlink("other.txt", name) == 0;
-    case Kind::Device: return ::mknod(name, S_IFCHR | 0644, makedev(1, 3)) == 0;  // as /dev/null
-    case Kind::Oversized: writeFile(name, std::string(20000, 'o')); return true;
-    case Kind::Truncated: writeFile(name, std::string(100, 't')); return true;
-    case Kind::Unreadable:
-        writeFile(name, "not for us");
-        host.refusedPath = name;  // root reads every file: the host refuses it instead
-        return true;
-    }
-    return false;
-}
-
 mode_t typeAt(const char* name) {
     struct stat status {};
     return ::lstat(name, &status) == 0 ? status.st_mode & S_IFMT : 0;
 }
 
-// Runs the start; a FIFO it blocks on is opened from here after a while, so that a start
-// that waits for a peer fails the test instead of hanging it.
-int startBesideFifo(ZelvoDeviceVGA& device, const char* fifo) {
-    std::atomic<bool> done{false};
-    int result = 99;
-    std::thread starter([&] {
-        result = device.start();
-        done.store(true);
-    });
-    int peer = -1;
-    if (!testing::eventually([&] { return done.load(); })) {
-        ADD_FAILURE() << "the start waits on the FIFO " << fifo;
-        peer = ::open(fifo, O_RDWR | O_NONBLOCK);
-    }
-    starter.join();
-    if (peer >= 0) ::close(peer);
-    return result;
-}
-
 TEST(VgaDevice, FilesOfEveryKindAtTheNamesItWritesAndReads) {
     const char* const texts[] = {"ConfigAlgorithm.json", "ConfigCamera.json", "register.json"};
-    const std::string textLine = "Error: cannot write the configuration file ";
-    const std::string calibrationLine = "Error: cannot use the calibration file cali.bin: ";
+    const std::string text = "Error: cannot write the configuration file ";
+    const std::string cali = "Error: cannot use the calibration file cali.bin: ";
+    const std::string notRegular = ", not a regular file\n", link = "it is a symbolic link, which "
+                                                                    "is not followed\n";
     const struct {
         const char* name;
         Kind kind;
-        int result;
-        std::string line;
-        size_t handedBytes;  // of "cali.bin"; 0 when nothing is handed over
+        std::string line;  // a text's line fails the start
+        size_t handed;     // bytes of "cali.bin" handed over
     } cases[] = {
-        {"ConfigAlgorithm.json", Kind::Fifo, -1,
-         textLine + "ConfigAlgorithm.json: it is a FIFO, not a regular file\n", 0},
-        {"ConfigCamera.json", Kind::Directory, -1, textLine + "ConfigCamera.json: Is a directory\n",
-         0},
-        {"register.json", Kind::LinkToAnotherFile, -1,
-         textLine + "register.json: it is a symbolic link, which is not followed\n", 0},
-        {"register.json", Kind::Device, -1,
-         textLine + "register.json: it is a character device, not a regular file\n", 0},
-        {"ConfigCamera.json", Kind::Oversized, 0, "", 0},
-        {"register.json", Kind::Truncated, 0, "", 0},
-        {"ConfigAlgorithm.json", Kind::Unreadable, -1,
-         textLine + "ConfigAlgorithm.json: Permission denied\n", 0},
-        {"cali.bin", Kind::Fifo, 0, calibrationLine + "it is a FIFO, not a regular file\n", 0},
-        {"cali.bin", Kind::Directory, 0, calibrationLine + "it is a directory, not a regular file\n",
-         0},
-        {"cali.bin", Kind::LinkToAnotherFile, 0,
-         calibrationLine + "it is a symbolic link, which is not followed\n", 0},
-        {"cali.bin", Kind::Device, 0,
-         calibrationLine + "it is a character device, not a regular file\n", 0},
-        // The driver hands over whatever a regular file holds, whole: judging it is the
-        // depth library's part.
-        {"cali.bin", Kind::Oversized, 0, "", 20000},
-        {"cali.bin", Kind::Truncated, 0, "", 100},
-        {"cali.bin", Kind::Unreadable, 0, calibrationLine + "Permission denied\n", 0},
+        {texts[0], Kind::Fifo, text + texts[0] + ": it is a FIFO" + notRegular, 0},
+        {texts[1], Kind::Directory, text + texts[1] + ": Is a directory\n", 0},
+        {texts[2], Kind::LinkToAnotherFile, text + texts[2] + ": " + link, 0},
+        {texts[2], Kind::Device, text + texts[2] + ": it is a character device" + notRegular, 0},
+        {texts[1], Kind::Oversized, "", 0},
+        {texts[2], Kind::Truncated, "", 0},
+        {texts[0], Kind::Unreadable, text + texts[0] + ": Permission denied\n", 0},
+        {"cali.bin", Kind::Fifo, cali + "it is a FIFO" + notRegular, 0},
+        {"cali.bin", Kind::Directory, cali + "it is a directory" + notRegular, 0},
+        {"cali.bin", Kind::LinkToAnotherFile, cali + link, 0},
+        {"cali.bin", Kind::Device, cali + "it is a character device" + notRegular, 0},
+        // Whatever a regular file holds is handed over whole: judging it is the library's part.
+        {"cali.bin", Kind::Oversized, "", 20000},
+        {"cali.bin", Kind::Truncated, "", 100},
+        {"cali.bin", Kind::Unreadable, cali + "Permission denied\n", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " kind " + std::to_string(static_cast<int>(c.kind)));
         VgaBench bench;
-        if (!place(c.kind, c.name, bench.host)) {
-            ASSERT_EQ(c.kind, Kind::Device);
-            ASSERT_NE(::geteuid(), 0u) << "mknod failed as root";
-            continue;  // a device node needs root
+        writeFile("other.txt", "another file");
+        const std::string bytes(c.kind == Kind::Oversized ? 20000 : 100, 'b');
+        switch (c.kind) {
+        case Kind::Fifo: ASSERT_EQ(::mkfifo(c.name, 0644), 0); break;
+        case Kind::Directory: ASSERT_EQ(::mkdir(c.name, 0755), 0); break;
+        case Kind::LinkToAnotherFile: ASSERT_EQ(::symlink("other.txt", c.name), 0); break;
+        case Kind::Device:  // a null device; making one needs root
+            if (::mknod(c.name, S_IFCHR | 0644, makedev(1, 3)) != 0) continue;
+            break;
+        case Kind::Unreadable: bench.host.refusedPath = c.name; [[fallthrough]];
+        default: writeFile(c.name, bytes);
         }
         const mode_t typeBefore = typeAt(c.name);
-        ::testing::internal::CaptureStderr();
-        EXPECT_EQ(startBesideFifo(bench.device, c.name), c.result);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
-
-        const auto failing = std::find_if(std::begin(texts), std::end(texts), [&](const char* t) {
-            return c.result != 0 && std::string(t) == c.name;
+        // A start blocked on the FIFO is let go by a peer opened from here, and fails.
+        std::atomic<bool> done{false};
+        std::thread starter([&] {
+            ::testing::internal::CaptureStderr();
+            EXPECT_EQ(bench.device.start(), c.line.rfind(text, 0) == 0 ? -1 : 0);
+            EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
+            done.store(true);
         });
-        for (const char* const* text = std::begin(texts); text != std::end(texts); ++text) {
-            if (text == failing) continue;
-            // Texts before the one refused are written whole; none after it is.
-            EXPECT_EQ(typeAt(*text) == S_IFREG, text < failing) << *text;
+        if (!testing::eventually([&] { return done.load(); })) {
+            ADD_FAILURE() << "the start waits on the FIFO";
+            ::close(::open(c.name, O_RDWR | O_NONBLOCK));
         }
-        if (c.kind == Kind::Oversized || c.kind == Kind::Truncated) {
-            EXPECT_EQ(typeAt(c.name), S_IFREG);
-        } else if (c.kind != Kind::Unreadable) {
-            EXPECT_EQ(typeAt(c.name), typeBefore) << "the refused name was replaced";
+        starter.join();
+        // Texts before a refused one are written whole, none after it; the refused name
+        // keeps what it was, and the file a link points to is untouched.
+        const bool textRefused = c.line.rfind(text, 0) == 0;
+        const auto refused = textRefused ? std::find(std::begin(texts), std::end(texts),
+                                                     std::string(c.name))
+                                         : std::end(texts);
+        for (auto name = std::begin(texts); name != std::end(texts); ++name) {
+            if (name != refused) {
+                EXPECT_EQ(typeAt(*name) == S_IFREG, name < refused) << *name;
+            }
         }
-        if (c.kind == Kind::LinkToAnotherFile) {
-            std::ifstream other("other.txt");
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "another file");
-        }
-        const Texts handed = c.handedBytes ? Texts{std::string(c.handedBytes, c.kind ==
-                                                   Kind::Oversized ? 'o' : 't')}
-                                           : Texts{};
-        EXPECT_EQ(bench.library.calibrations, handed);
+        EXPECT_EQ(typeAt(c.name), typeBefore);
+        std::ifstream other("other.txt");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "another file");
+        EXPECT_EQ(bench.library.calibrations, c.handed ? Texts{bytes} : Texts{});
         EXPECT_EQ(bench.device.close(), 0);
     }
 }
 
-// A working directory the system keeps from being written: read-only, or full.
+// A working directory the system keeps from being written: read-only, or full after 16 KiB,
+// which hold the first two texts (one page and three) and no more.
 TEST(VgaDevice, ReadOnlyOrFullWorkingDirectoryFailsTheStartWithOneLine) {
-    const struct {
-        bool readOnly;
-        std::string line;
-        int textsWritten;
-    } cases[] = {
-        {true, "Error: cannot write the configuration file ConfigAlgorithm.json: "
-               "Read-only file system\n", 0},
-        // 16 KiB hold the first two texts (one page and three) and nothing more.
-        {false, "Error: cannot write the configuration file register.json: "
-                "No space left on device\n", 2},
-    };
     const char* const texts[] = {"ConfigAlgorithm.json", "ConfigCamera.json", "register.json"};
-    for (const auto& c : cases) {
+    for (const bool readOnly : {true, false}) {
         VgaBench bench;
-        testing::SmallTmpfs disk("size=16k", c.readOnly);
+        testing::SmallTmpfs disk("size=16k", readOnly);
         if (!disk.mounted) GTEST_SKIP() << disk.skipReason;
         ASSERT_EQ(::chdir(disk.path.c_str()), 0);
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(bench.device.start(), -1);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
-        for (int i = 0; i < 3; ++i) {
-            // Whole or absent: never a file cut short.
-            EXPECT_EQ(typeAt(texts[i]) == S_IFREG, i < c.textsWritten) << texts[i];
-        }
-        struct stat status {};
-        if (c.textsWritten == 2 && ::stat(texts[1], &status) == 0) {
-            EXPECT_EQ(status.st_size, 9476);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  readOnly ? "Error: cannot write the configuration file ConfigAlgorithm.json: "
+                             "Read-only file system\n"
+                           : "Error: cannot write the configuration file register.json: No "
+                             "space left on device\n");
+        // Whole or absent: never a file cut short.
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(typeAt(texts[i]) == S_IFREG, !readOnly && i < 2);
+        if (!readOnly) {
+            EXPECT_EQ(testing::runProgram("wc -c < ConfigCamera.json").printed, "9476\n");
         }
         ASSERT_EQ(::chdir(bench.scratch.file("").c_str()), 0);
-        EXPECT_EQ(bench.device.close(), 0);
     }
 }
 

@@ -1,6 +1,6 @@
-// A small file system in memory, mounted for one test on a fresh folder: a disk that fills
-// up after a few pages, or a read-only directory that even root cannot write to. Mounting
-// needs root; otherwise `skipReason` says why there is none.
+// A small file system in memory, mounted for one test: a disk that is full after a few pages,
+// or a read-only directory that even root cannot write to. Mounting needs root; without a
+// mount, `skipReason` says why.
 #pragma once
 
 #include <sys/mount.h>
@@ -13,32 +13,24 @@
 
 namespace Zelvo::testing {
 
-class SmallTmpfs {
-public:
-    // options: the tmpfs mount options, e.g. "size=16k"; readOnly mounts it read-only.
+struct SmallTmpfs {
+    // options: tmpfs mount options, e.g. "size=16k".
     explicit SmallTmpfs(const char* options, bool readOnly = false) {
+        char pattern[] = "/tmp/zelvo-tmpfs-XXXXXX";
         if (::geteuid() != 0) {
             skipReason = "mounting a tmpfs needs root";
-            return;
-        }
-        char pattern[] = "/tmp/zelvo-tmpfs-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
-            skipReason = std::string("no folder to mount on: ") + std::strerror(errno);
-            return;
-        }
-        path = pattern;
-        if (::mount("tmpfs", pattern, "tmpfs", readOnly ? MS_RDONLY : 0, options) != 0) {
+        } else if (::mkdtemp(pattern) == nullptr ||
+                   ::mount("tmpfs", (path = pattern).c_str(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                           options) != 0) {
             skipReason = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-            return;
+        } else {
+            mounted = true;
         }
-        mounted = true;
     }
     ~SmallTmpfs() {
         if (mounted) ::umount2(path.c_str(), MNT_DETACH);
         if (!path.empty()) ::rmdir(path.c_str());
     }
-    SmallTmpfs(const SmallTmpfs&) = delete;
-    SmallTmpfs& operator=(const SmallTmpfs&) = delete;
 
     std::string path;
     bool mounted = false;
