@@ -109,9 +109,10 @@ NamedFile writeRegularFile(Host& host, const char* path, const void* bytes, size
 
 NamedFile replaceRegularFile(Host& host, const char* path, const void* bytes, size_t length,
                              mode_t mode) {
-    const NamedFile present = openRegularFile(host, path, O_RDONLY);
+    // O_PATH looks at the name without reading it, whatever its permissions or type.
+    const NamedFile present = openRegularFile(host, path, O_PATH);
     if (!present.failed()) host.close(present.fd);
-    if (present.type != 0) return present;
+    if (present.failed() && present.error != ENOENT) return present;
 
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
