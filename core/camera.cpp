@@ -43,6 +43,9 @@ ZelvoTOFCamera::ZelvoTOFCamera(std::shared_ptr<Host> host,
 ZelvoTOFCamera::~ZelvoTOFCamera() {
     // A stream still running is stopped first: its thread uses everything below.
     if (thread.joinable()) stop();
+    // Closed before they go, so nothing they claimed (the evaluation kit, the depth
+    // library, a calibration mapping) outlives the camera.
+    if (sensor) close();
     frameStore.reset();
     device.reset();
     sensor.reset();
@@ -56,8 +59,10 @@ bool ZelvoTOFCamera::hostMissing() const {
 
 int ZelvoTOFCamera::openSensor(std::unique_ptr<ZelvoTOFSensor> next) {
     if (!next) return ZelvoUnkownError;
-    // The device was initialised with the old sensor and keeps a pointer to it:
-    // it goes first, so no device ever outlives its sensor.
+    // What an earlier open holds is closed before it is replaced. The device was
+    // initialised with the old sensor and keeps a pointer to it: it goes first, so no
+    // device ever outlives its sensor.
+    if (sensor) close();
     device.reset();
     sensor = std::move(next);
 
@@ -106,6 +111,8 @@ int ZelvoTOFCamera::openPostHandle() {
                                               : factory->createVGADevice(platform, *host);
     if (!next) return ZelvoUnkownError;
     if (hqvga) sensor->framesPerRequest = 4;
+    // A device installed before is closed first: it may hold the library and a mapping.
+    if (device) device->close();
     device = std::move(next);
     info.device_type = hqvga ? HQVGA : VGA;
     return device->init(sensor.get(), info.device_type);
@@ -125,7 +132,11 @@ int ZelvoTOFCamera::start(FrameType type) {
     int result = device->configureSensor();
     if (result != ZelvoSuccess) return result;
     result = sensor->start();
-    if (result != ZelvoSuccess) return result;
+    if (result != ZelvoSuccess) {
+        // A start refused half-way may leave the sensor marked as streaming.
+        sensor->stop();
+        return result;
+    }
     result = device->start();
     if (result != ZelvoSuccess) {
         sensor->stop();

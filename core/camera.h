@@ -29,12 +29,14 @@ public:
     // (the library's own when null).
     explicit ZelvoTOFCamera(std::shared_ptr<Host> host,
                             std::shared_ptr<ComponentFactory> factory = nullptr);
-    // Stops a running stream first; then destroys frame store, device and sensor.
+    // Stops a running stream first and closes an opened camera; then destroys frame
+    // store, device and sensor.
     ~ZelvoTOFCamera();
 
     ZelvoTOFCamera(const ZelvoTOFCamera&) = delete;
     ZelvoTOFCamera& operator=(const ZelvoTOFCamera&) = delete;
 
+    // A camera opened before is closed first.
     int open(Connection connect, int index);
     int openWithFile(const char* path, int index);
     int openPostHandle();

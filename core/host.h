@@ -25,6 +25,9 @@ public:
     virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
     virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
     virtual int ftruncate(int fd, int64_t length) = 0;
+    // Removes a name; renames within one file system, replacing what `to` named.
+    virtual int unlink(const char* path) = 0;
+    virtual int rename(const char* from, const char* to) = 0;
     virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
     // Waits up to timeoutMs (negative: without limit) for events on the descriptors;
     // the number of descriptors with events, 0 on time-out, or -1 and errno.

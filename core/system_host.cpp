@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "core/host.h"
 
 namespace Zelvo {
@@ -26,6 +28,8 @@ public:
     int ftruncate(int fd, int64_t length) override {
         return ::ftruncate(fd, static_cast<off_t>(length));
     }
+    int unlink(const char* path) override { return ::unlink(path); }
+    int rename(const char* from, const char* to) override { return ::rename(from, to); }
     int ioctl(int fd, unsigned long request, void* argument) override {
         return ::ioctl(fd, request, argument);
     }

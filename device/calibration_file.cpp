@@ -6,25 +6,36 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace Zelvo {
 
-bool CalibrationFileMapping::map(Host& host, const char* path) {
+bool CalibrationFileMapping::map(Host& host, const char* path, std::string& problem) {
     release(host);
-    const int opened = host.open(path, O_RDONLY | O_CLOEXEC);
-    if (opened < 0) return false;
+    problem.clear();
+    const NamedFile file = openRegularFile(host, path, O_RDONLY);
+    if (file.failed()) {
+        if (file.error != ENOENT) problem = file.reason();
+        return false;
+    }
     struct stat status {};
-    if (host.fstat(opened, &status) != 0 || status.st_size <= 0) {
-        host.close(opened);
+    if (host.fstat(file.fd, &status) != 0) {
+        problem = std::strerror(errno);
+        host.close(file.fd);
+        return false;
+    }
+    if (status.st_size <= 0) {
+        host.close(file.fd);
         return false;
     }
     const size_t size = static_cast<size_t>(status.st_size);
-    void* mapping = host.mmap(nullptr, size, PROT_READ, MAP_SHARED, opened, 0);
+    void* mapping = host.mmap(nullptr, size, PROT_READ, MAP_SHARED, file.fd, 0);
     if (mapping == MAP_FAILED) {
-        host.close(opened);
+        problem = std::string("it cannot be mapped: ") + std::strerror(errno);
+        host.close(file.fd);
         return false;
     }
-    fd = opened;
+    fd = file.fd;
     bytes = mapping;
     length = size;
     return true;
@@ -38,21 +49,8 @@ void CalibrationFileMapping::release(Host& host) {
     length = 0;
 }
 
-bool saveCalibrationFile(Host& host, const char* path, const uint8_t* data, size_t length) {
-    const int fd = host.open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool saved = false;
-    if (host.ftruncate(fd, static_cast<int64_t>(length)) == 0) {
-        void* mapping = host.mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (mapping != MAP_FAILED) {
-            std::memcpy(mapping, data, length);
-            saved = host.munmap(mapping, length) == 0;
-        }
-    }
-    const int error = errno;
-    host.close(fd);
-    errno = error;
-    return saved;
+NamedFile saveCalibrationFile(Host& host, const char* path, const uint8_t* data, size_t length) {
+    return replaceRegularFile(host, path, data, length);
 }
 
 }  // namespace Zelvo

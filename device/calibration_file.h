@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/host.h"
+#include "core/named_file.h"
 
 namespace Zelvo {
 
@@ -16,9 +18,10 @@ constexpr const char* kSensorCalibrationCopyName = "cali.out.bin";
 // mapping is in use. Released by its owner's close, not by the destructor.
 class CalibrationFileMapping {
 public:
-    // Maps the file; false, with nothing held, when it cannot be opened, is empty or
-    // cannot be mapped.
-    bool map(Host& host, const char* path);
+    // Maps the regular file (a link at the name is not followed); false, with nothing held,
+    // when it is missing, empty or cannot be used. `problem` then says why it cannot be
+    // used, and stays empty for a missing or empty file, which is no error.
+    bool map(Host& host, const char* path, std::string& problem);
     // Unmaps and closes; nothing happens when nothing is mapped.
     void release(Host& host);
 
@@ -32,9 +35,9 @@ private:
     size_t length = 0;
 };
 
-// Stores `length` bytes as the file `path`: opened read-write (created with permissions
-// 0666), truncated to the length, mapped shared, copied, unmapped and closed. false on
-// the first step that fails, with errno telling why.
-bool saveCalibrationFile(Host& host, const char* path, const uint8_t* data, size_t length);
+// Stores `length` bytes as the regular file `path` (created with permissions 0666): written
+// beside it, every write checked, and renamed into place, so a failure leaves the previous
+// file or none. A link, directory or device at the name is refused and left alone.
+NamedFile saveCalibrationFile(Host& host, const char* path, const uint8_t* data, size_t length);
 
 }  // namespace Zelvo

@@ -1,17 +1,20 @@
 #include "device/config_files.h"
 
-#include <fcntl.h>
+#include <cstdio>
 
+#include "core/named_file.h"
 #include "device/config_texts.h"
 
 namespace Zelvo {
 
 bool writeConfigFiles(Host& host) {
     for (const ConfigText& text : configTexts()) {
-        const int fd = host.open(text.fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) return false;
-        host.write(fd, text.bytes, text.length);
-        host.close(fd);
+        const NamedFile written = writeRegularFile(host, text.fileName, text.bytes, text.length);
+        if (written.failed()) {
+            std::fprintf(stderr, "Error: cannot write the configuration file %s: %s\n",
+                         text.fileName, written.reason().c_str());
+            return false;
+        }
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -15,11 +16,6 @@ namespace {
 
 // The library may still be finishing work on the last frame when the stream ends.
 constexpr std::chrono::milliseconds kCloseSettleTime{500};
-
-struct FrameRateLimit {
-    int32_t width, height;
-    int singleFrequency, doubleFrequency;  // frames per second
-};
 
 constexpr FrameRateLimit kFrameRateLimits[] = {
     {640, 480, 41, 23},
@@ -72,8 +68,26 @@ int ZelvoDeviceVGA::close() {
     return ZelvoSuccess;
 }
 
+const FrameRateLimit* ZelvoDeviceVGA::sizeLimit() const {
+    for (const FrameRateLimit& limit : kFrameRateLimits) {
+        if (limit.width == width && limit.height == height) return &limit;
+    }
+    return nullptr;
+}
+
+bool ZelvoDeviceVGA::sizeRefused() const {
+    if (sizeLimit() != nullptr) return false;
+    std::fprintf(stderr,
+                 "Error: the VGA size %d x %d cannot be delivered by the sensor; "
+                 "it delivers 640 x 480 and 320 x 240\n",
+                 static_cast<int>(width), static_cast<int>(height));
+    return true;
+}
+
 int ZelvoDeviceVGA::configureSensor() {
     if (sensor == nullptr) return ZelvoUnkownError;
+    // Widths and heights are set one at a time; only at the start must they make a pair.
+    if (sizeRefused()) return ZelvoUnkownError;
     // Refusals are of no consequence: the USB sensor refuses every size.
     sensor->setControl(FMT_WIDTH, width);
     sensor->setControl(FMT_HEIGHT, static_cast<int>(rawRows()));
@@ -87,12 +101,14 @@ bool ZelvoDeviceVGA::sensorFrameHoldsRawLayout() const {
     const CameraInfo frame = sensor->getCameraInfo();
     const uint64_t held = static_cast<uint64_t>(frame.width) * frame.height *
                           static_cast<uint64_t>(std::max(sensor->framesPerRequest, 0));
-    return held >= static_cast<uint64_t>(width) * rawRows();
+    // A row of another width would shift every sub-frame, however many samples arrive.
+    return frame.width == static_cast<uint32_t>(width) &&
+           held >= static_cast<uint64_t>(width) * rawRows();
 }
 
 int ZelvoDeviceVGA::start() {
     if (!library.loaded() || sensor == nullptr) return ZelvoUnkownError;
-    if (!sensorFrameHoldsRawLayout()) return ZelvoUnkownError;
+    if (sizeRefused() || !sensorFrameHoldsRawLayout()) return ZelvoUnkownError;
     if (!writeConfigFiles(host)) return ZelvoUnkownError;
     const SiSdkCalls& calls = library.calls();
     if (handle == nullptr || !calls.init(handle, width, height)) {
@@ -120,7 +136,14 @@ void ZelvoDeviceVGA::handCalibration() {
     // A missing, empty or unmappable file is no error: the library runs uncalibrated,
     // or with what an earlier start gave it.
     CalibrationFileMapping next;
-    if (!next.map(host, kCalibrationFileName)) return;
+    std::string problem;
+    if (!next.map(host, kCalibrationFileName, problem)) {
+        if (!problem.empty()) {
+            std::fprintf(stderr, "Error: cannot use the calibration file %s: %s\n",
+                         kCalibrationFileName, problem.c_str());
+        }
+        return;
+    }
     if (next.size() > std::numeric_limits<uint32_t>::max()) {
         next.release(host);
         return;
@@ -157,10 +180,12 @@ int ZelvoDeviceVGA::setControl(CameraCtrl ctrl, int value) {
     case FMT_WIDTH:
         if (streaming_ || !validWidth(value)) return ZelvoInvalidParameter;
         width = value;
+        keepFrameRateWithinMaximum();
         return ZelvoSuccess;
     case FMT_HEIGHT:
         if (streaming_ || !validHeight(value)) return ZelvoInvalidParameter;
         height = value;
+        keepFrameRateWithinMaximum();
         return ZelvoSuccess;
     case MODE:
         if (streaming_ || (value != SINGLE_FREQ && value != DOUBLE_FREQ)) {
@@ -168,6 +193,7 @@ int ZelvoDeviceVGA::setControl(CameraCtrl ctrl, int value) {
         }
         if (!library.loaded() || handle == nullptr) return ZelvoUnkownError;
         library.calls().setSingleFreq(handle, value == SINGLE_FREQ);
+        keepFrameRateWithinMaximum();
         return ZelvoSuccess;
     case FRAME_MODE:
         return ZelvoNotImplemented;
@@ -237,12 +263,21 @@ bool ZelvoDeviceVGA::getPhaseImage(const uint8_t* src, float* depth, float* ampl
 
 int ZelvoDeviceVGA::getMaxFrameRate(int* value) {
     if (value == nullptr) return ZelvoInvalidParameter;
-    for (const FrameRateLimit& limit : kFrameRateLimits) {
-        if (limit.width != width || limit.height != height) continue;
-        *value = singleFrequency() ? limit.singleFrequency : limit.doubleFrequency;
-        return ZelvoSuccess;
+    const FrameRateLimit* limit = sizeLimit();
+    if (limit == nullptr) return ZelvoInvalidParameter;
+    *value = singleFrequency() ? limit->singleFrequency : limit->doubleFrequency;
+    return ZelvoSuccess;
+}
+
+void ZelvoDeviceVGA::keepFrameRateWithinMaximum() {
+    // A rate never set is answered with the maximum of the new size and mode already.
+    int maximum = 0, rate = 0;
+    if (!frameRateSet.load() || sensor == nullptr || getMaxFrameRate(&maximum) != ZelvoSuccess) {
+        return;
     }
-    return ZelvoInvalidParameter;
+    if (sensor->getControl(FRAME_RATE, &rate) == ZelvoSuccess && rate > maximum) {
+        sensor->setControl(FRAME_RATE, maximum);
+    }
 }
 
 }  // namespace Zelvo

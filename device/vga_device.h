@@ -4,6 +4,7 @@
 // (double-frequency) sub-frames of height + 1 rows into depth, amplitude and confidence.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,12 @@
 #include "device/si_sdk_library.h"
 
 namespace Zelvo {
+
+// The frame rates a VGA size runs at; the sizes listed are the ones the sensor delivers.
+struct FrameRateLimit {
+    int32_t width, height;
+    int singleFrequency, doubleFrequency;  // frames per second
+};
 
 class ZelvoDeviceVGA final : public ZelvoDevice {
 public:
@@ -31,7 +38,9 @@ public:
     std::string configDir;         // handed to the library when not empty
     int32_t width = 640;           // output size: 320 or 640 ...
     int32_t height = 480;          // ... by 240 or 480, each set on its own
-    bool frameRateSet = false;     // FRAME_RATE has been set through the sensor
+    // FRAME_RATE has been set through the sensor. The capture thread's automatic
+    // adjustment sets it while the caller's thread reads it.
+    std::atomic<bool> frameRateSet{false};
     // Second calibration source: the module's own memory, when the sensor is a CSI
     // sensor, with a copy stored in "cali.out.bin". Off unless set here.
     bool readSensorCalibration = false;
@@ -44,15 +53,19 @@ public:
     // Waits 500 ms for the library to settle, destroys the handle, releases the
     // calibration and the library; 0.
     int close() override;
+    // Refuses (-1, with one line on standard error naming it) a size pair the sensor
+    // cannot deliver; otherwise asks the sensor for the raw layout.
     int configureSensor() override;
     // Writes the configuration texts, initialises the library, hands it the calibration
     // and the configuration directory, and starts it: 0 or -1. A failure after the texts
-    // destroys the handle. A sensor whose frame is smaller than the raw layout of the size
-    // and mode fails the start (-1) before anything is written.
+    // destroys the handle. A size pair the sensor cannot deliver, or a sensor frame of
+    // another width or too small for the raw layout of the size and mode, fails the start
+    // (-1) before anything is written.
     int start() override;
     int stop() override;
     // FMT_WIDTH, FMT_HEIGHT and MODE are refused (1) while a stream runs: the raw buffers
-    // keep the size they were built with.
+    // keep the size they were built with. A change of them lowers a frame rate set above
+    // the maximum of the new size and mode to that maximum.
     int setControl(CameraCtrl ctrl, int value) override;
     int setControlExt(CameraCtrl ctrl, const char* text) override;
     int getControl(CameraCtrl ctrl, int* value) override;
@@ -71,6 +84,10 @@ private:
     uint32_t subFrameCount() const;
     uint32_t rawRows() const;
     bool sensorFrameHoldsRawLayout() const;
+    const FrameRateLimit* sizeLimit() const;
+    // True, after one line on standard error, when the size is no pair the sensor delivers.
+    bool sizeRefused() const;
+    void keepFrameRateWithinMaximum();
     void handCalibration();
     bool handSensorCalibration();
     void destroyHandle();

@@ -316,6 +316,17 @@ int Board::ftruncate(int fd, int64_t length) {
     return fail(EINVAL);
 }
 
+// The board's own paths cannot be removed or renamed; every other path is the real one's.
+int Board::unlink(const char* path) {
+    if (!path) return fail(EFAULT);
+    return isBoardPath(path) ? fail(EACCES) : systemHost()->unlink(path);
+}
+
+int Board::rename(const char* from, const char* to) {
+    if (!from || !to) return fail(EFAULT);
+    return isBoardPath(from) || isBoardPath(to) ? fail(EACCES) : systemHost()->rename(from, to);
+}
+
 int Board::poll(struct pollfd* fds, unsigned long count, int timeoutMs) {
     if (!fds && count > 0) return fail(EFAULT);
     std::unique_lock<std::mutex> lock(mutex_);

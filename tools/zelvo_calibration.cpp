@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "core/camera.h"
 #include "core/host_selection.h"
+#include "core/named_file.h"
 #include "depth/calibration.h"
 #include "device/calibration_file.h"
 #include "device/sensor_calibration.h"
@@ -100,6 +100,8 @@ void describeSaved(const uint8_t* bytes, size_t length) {
     }
 }
 
+// The camera is reached through the selected host (the simulated board's with ZELVO_SIM
+// set); the files named on the command line are always the real system's.
 int save(const Arguments& arguments) {
     Zelvo::HostSelection selection = Zelvo::selectHost();
     if (!selection.host) {
@@ -131,10 +133,12 @@ int save(const Arguments& arguments) {
                      "not 512 to 16384: it holds no calibration\n",
                      devicePath, calibration.announced);
         status = kFailure;
-    } else if (!Zelvo::saveCalibrationFile(host, arguments.file.c_str(), sensor.calibrationData(),
-                                           calibration.length)) {
+    } else if (const Zelvo::NamedFile saved = Zelvo::saveCalibrationFile(
+                   *Zelvo::systemHost(), arguments.file.c_str(), sensor.calibrationData(),
+                   calibration.length);
+               saved.failed()) {
         std::fprintf(stderr, "zelvo-calibration: cannot write %s: %s\n", arguments.file.c_str(),
-                     std::strerror(errno));
+                     saved.reason().c_str());
         status = kFailure;
     } else {
         std::printf("Saved %zu bytes of calibration from %s to %s\n", calibration.length,
@@ -147,16 +151,25 @@ int save(const Arguments& arguments) {
 
 int show(const Arguments& arguments) {
     const char* path = arguments.file.c_str();
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    // Never more than a calibration can hold, whatever the file claims or keeps delivering.
+    std::vector<uint8_t> bytes;
+    uint64_t size = 0;
+    const Zelvo::NamedFile read = Zelvo::readRegularFile(
+        *Zelvo::systemHost(), path, ZelvoDepth::kCalibrationMaxBytes, bytes, size);
+    if (read.failed()) {
         std::fprintf(stderr, "zelvo-calibration: cannot read %s: %s\n", path,
-                     std::strerror(errno));
+                     read.reason().c_str());
         return kFailure;
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                     std::istreambuf_iterator<char>());
+    if (size > ZelvoDepth::kCalibrationMaxBytes) {
+        std::fprintf(stderr,
+                     "zelvo-calibration: %s is not a valid Zelvo calibration (%llu bytes, more "
+                     "than %zu)\n",
+                     path, static_cast<unsigned long long>(size), ZelvoDepth::kCalibrationMaxBytes);
+        return kFailure;
+    }
     ZelvoDepth::Calibration calibration;
-    if (file.bad() || !ZelvoDepth::parseCalibration(bytes.data(), bytes.size(), calibration)) {
+    if (!ZelvoDepth::parseCalibration(bytes.data(), bytes.size(), calibration)) {
         std::fprintf(stderr, "zelvo-calibration: %s is not a valid Zelvo calibration (%zu bytes)\n",
                      path, bytes.size());
         return kFailure;
@@ -166,14 +179,30 @@ int show(const Arguments& arguments) {
     return 0;
 }
 
-}  // namespace
+bool helpAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
+    }
+    return false;
+}
 
-int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+int run(int argc, char** argv) {
+    if (helpAsked(argc, argv)) {
         std::fputs(kUsage, stdout);
         return 0;
     }
     Arguments arguments;
     if (const int status = parseArguments(argc, argv, arguments)) return status;
     return arguments.command == "save" ? save(arguments) : show(arguments);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zelvo-calibration: %s\n", error.what());
+        return kFailure;
+    }
 }

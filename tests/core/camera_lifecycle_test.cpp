@@ -236,7 +236,9 @@ TEST(CameraLifecycle, StartFailuresReturnTheirCodeAndLeaveTheSensorStopped) {
         Calls tail;  // calls after the range is re-applied
     } cases[] = {
         {"configureSensor", 4, 0, 0, DEPTH, 4, {"device.configureSensor"}},
-        {"sensor start", 0, -1, 0, DEPTH, -1, {"device.configureSensor", "sensor.start"}},
+        // A sensor whose start failed half-way is stopped again, so the next start works.
+        {"sensor start", 0, -1, 0, DEPTH, -1,
+         {"device.configureSensor", "sensor.start", "sensor.stop"}},
         {"device start", 0, 0, -2, DEPTH, -2,
          {"device.configureSensor", "sensor.start", "device.start", "sensor.stop"}},
         {"output type", 0, 0, 0, CONFIDENCE, -1,

@@ -18,7 +18,8 @@ size_t positionOf(const Calls& calls, const std::string& entry) {
     return static_cast<size_t>(std::find(calls.begin(), calls.end(), entry) - calls.begin());
 }
 
-TEST(CameraOwnership, DestroyingAStreamingCameraStopsTheStreamFirst) {
+// Whatever the components claimed (a kit, a library, a mapping) is given back by their close.
+TEST(CameraOwnership, DestroyingAStreamingCameraStopsTheStreamAndClosesFirst) {
     CameraRig rig;
     ASSERT_EQ(rig.camera->open(CSI, 0), ZelvoSuccess);
     rig.sensor().setReadDelay(std::chrono::milliseconds(1));
@@ -28,18 +29,27 @@ TEST(CameraOwnership, DestroyingAStreamingCameraStopsTheStreamFirst) {
     const size_t mark = rig.log().mark();
     rig.camera.reset();
     EXPECT_EQ(rig.log().since(mark),
-              (Calls{"device.stop", "sensor.stop", "device.destroyed", "sensor.destroyed"}));
+              (Calls{"device.stop", "sensor.stop", "device.close", "sensor.close",
+                     "device.destroyed", "sensor.destroyed"}));
 }
 
-TEST(CameraOwnership, DestroyingAStoppedCameraOnlyFreesIt) {
+TEST(CameraOwnership, DestroyingAnOpenedCameraClosesItFirstAndAClosedOneOnlyFreesIt) {
     CameraRig rig;
     ASSERT_EQ(rig.camera->open(CSI, 0), ZelvoSuccess);
     rig.sensor().setReadDelay(std::chrono::milliseconds(1));
     ASSERT_EQ(rig.camera->start(RAW), ZelvoSuccess);
     ASSERT_EQ(rig.camera->stop(), ZelvoSuccess);
-    const size_t mark = rig.log().mark();
+    size_t mark = rig.log().mark();
     rig.camera.reset();
-    EXPECT_EQ(rig.log().since(mark), (Calls{"device.destroyed", "sensor.destroyed"}));
+    EXPECT_EQ(rig.log().since(mark),
+              (Calls{"device.close", "sensor.close", "device.destroyed", "sensor.destroyed"}));
+
+    CameraRig closed;
+    ASSERT_EQ(closed.camera->open(CSI, 0), ZelvoSuccess);
+    ASSERT_EQ(closed.camera->close(), ZelvoSuccess);
+    mark = closed.log().mark();
+    closed.camera.reset();
+    EXPECT_TRUE(closed.log().since(mark).empty());
 }
 
 TEST(CameraOwnership, OpenWhileStreamingIsRefusedAndChangesNothing) {
@@ -74,10 +84,24 @@ TEST(CameraOwnership, NewSensorTakesTheOldDeviceWithIt) {
     const size_t mark = rig.log().mark();
     ASSERT_EQ(rig.camera->open(CSI, 1), ZelvoSuccess);
     const Calls calls = rig.log().since(mark);
-    // The device that points at the old sensor is gone before that sensor is.
+    // Both are closed first; the device that points at the old sensor is gone before
+    // that sensor is.
+    EXPECT_LT(positionOf(calls, "device.close"), positionOf(calls, "sensor.close"));
+    EXPECT_LT(positionOf(calls, "sensor.close"), positionOf(calls, "device.destroyed"));
     EXPECT_LT(positionOf(calls, "device.destroyed"), positionOf(calls, "sensor.destroyed"));
     EXPECT_LT(positionOf(calls, "sensor.destroyed"), calls.size());
     EXPECT_EQ(rig.camera->device->sensor, rig.camera->sensor.get());
+}
+
+TEST(CameraOwnership, ANewDeviceClosesTheOneItReplaces) {
+    CameraRig rig;
+    ASSERT_EQ(rig.camera->open(CSI, 0), ZelvoSuccess);
+    const size_t mark = rig.log().mark();
+    ASSERT_EQ(rig.camera->openPostHandle(), ZelvoSuccess);
+    const Calls calls = rig.log().since(mark);
+    EXPECT_LT(positionOf(calls, "device.close"), positionOf(calls, "device.destroyed"));
+    EXPECT_LT(positionOf(calls, "device.destroyed"), calls.size());
+    EXPECT_EQ(positionOf(calls, "sensor.close"), calls.size());  // the sensor stays open
 }
 
 TEST(CameraOwnership, FailedReopenLeavesNoDeviceOnTheDestroyedSensor) {

@@ -1,10 +1,12 @@
 // A host that forwards to another and counts the dequeue requests and polls: how often
-// the driver asked for a buffer.
+// the driver asked for a buffer. It can refuse opens of one path, as a file the process
+// may not read is refused even to root.
 #pragma once
 
 #include <linux/videodev2.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,10 @@ class CountingHost final : public Host {
 public:
     explicit CountingHost(std::shared_ptr<Host> inner) : inner(std::move(inner)) {}
     int open(const char* path, int flags, mode_t mode = 0) override {
+        if (refusedPath == path) {
+            errno = refusedError;
+            return -1;
+        }
         return inner->open(path, flags, mode);
     }
     int close(int fd) override { return inner->close(fd); }
@@ -27,6 +33,8 @@ public:
         return inner->write(fd, buffer, count);
     }
     int ftruncate(int fd, int64_t length) override { return inner->ftruncate(fd, length); }
+    int unlink(const char* path) override { return inner->unlink(path); }
+    int rename(const char* from, const char* to) override { return inner->rename(from, to); }
     int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override {
         ++polls;
         return inner->poll(fds, count, timeoutMs);
@@ -55,6 +63,8 @@ public:
     int dlclose(void* library) override { return inner->dlclose(library); }
     const char* dlerror() override { return inner->dlerror(); }
 
+    std::string refusedPath;  // opens of this path fail with refusedError
+    int refusedError = EACCES;
     std::atomic<int> dequeues{0};
     std::atomic<int> polls{0};
 

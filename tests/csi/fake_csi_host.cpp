@@ -141,6 +141,16 @@ int FakeCsiHost::ftruncate(int, int64_t) {
     return -1;
 }
 
+int FakeCsiHost::unlink(const char*) {
+    errno = EACCES;
+    return -1;
+}
+
+int FakeCsiHost::rename(const char*, const char*) {
+    errno = EACCES;
+    return -1;
+}
+
 int FakeCsiHost::poll(struct pollfd* polled, unsigned long count, int timeoutMs) {
     ++polls;
     int ready = 0;

@@ -2,23 +2,30 @@
 // start-up sequence with its failure paths, calibration hand-over, close and loading.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "device/vga_device.h"
+#include "tests/csi/counting_host.h"
 #include "tests/device/fake_library/fake_depth_library.h"
+#include "tests/support/eventually.h"
 #include "tests/support/scratch_directory.h"
+#include "tests/support/small_tmpfs.h"
 #include "tests/support/scripted_sensor.h"
 
 namespace Zelvo {
@@ -67,7 +74,8 @@ struct VgaBench {
     std::shared_ptr<testing::CallLog> log = std::make_shared<testing::CallLog>();
     // Frames large enough for the raw layout of every size and mode.
     testing::ScriptedSensor sensor{log, testing::SensorScript{640, 4810}};
-    ZelvoDeviceVGA device{PlatformRaspberryPi5, *systemHost()};
+    testing::CountingHost host{systemHost()};
+    ZelvoDeviceVGA device{PlatformRaspberryPi5, host};
     int result = 0;
 };
 
@@ -120,10 +128,16 @@ TEST(VgaDevice, RangeModeFrameRateAndLayoutsFollowModeAndSize) {
                                               copy.data()));
         EXPECT_EQ(std::count(copy.begin(), copy.end(), 9), c.width * c.rows);
 
+        // A pair the sensor does not deliver is refused before the sensor is asked.
         bench.log->clear();
-        EXPECT_EQ(bench.device.configureSensor(), 0);
-        EXPECT_EQ(bench.log->entries(), (Texts{call("sensor.setControl", FMT_WIDTH, c.width),
-                                               call("sensor.setControl", FMT_HEIGHT, c.rows)}));
+        const bool deliverable = c.rateResult == 0;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(bench.device.configureSensor(), deliverable ? 0 : -1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr().empty(), deliverable);
+        EXPECT_EQ(bench.log->entries(),
+                  deliverable ? (Texts{call("sensor.setControl", FMT_WIDTH, c.width),
+                                       call("sensor.setControl", FMT_HEIGHT, c.rows)})
+                              : Texts{});
     }
 }
 
@@ -328,6 +342,115 @@ TEST(VgaDevice, ALibraryThatCannotBeLoadedOrLacksACallFailsInitWithOneLine) {
         EXPECT_EQ(bench.device.start(), -1);  // nothing loaded, nothing called
         EXPECT_EQ(bench.device.setControl(MODE, 1), -1);
         EXPECT_TRUE(bench.library.calls.empty());
+    }
+}
+
+// What the start finds at the name of a configuration text or of "cali.bin".
+enum class Kind { Fifo, Directory, LinkToAnotherFile, Device, Oversized, Truncated, Unreadable };
+
+mode_t typeAt(const char* name) {
+    struct stat status {};
+    return ::lstat(name, &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+TEST(VgaDevice, FilesOfEveryKindAtTheNamesItWritesAndReads) {
+    const char* const texts[] = {"ConfigAlgorithm.json", "ConfigCamera.json", "register.json"};
+    const std::string text = "Error: cannot write the configuration file ";
+    const std::string cali = "Error: cannot use the calibration file cali.bin: ";
+    const std::string notRegular = ", not a regular file\n", link = "it is a symbolic link, which "
+                                                                    "is not followed\n";
+    const struct {
+        const char* name;
+        Kind kind;
+        std::string line;  // a text's line fails the start
+        size_t handed;     // bytes of "cali.bin" handed over
+    } cases[] = {
+        {texts[0], Kind::Fifo, text + texts[0] + ": it is a FIFO" + notRegular, 0},
+        {texts[1], Kind::Directory, text + texts[1] + ": Is a directory\n", 0},
+        {texts[2], Kind::LinkToAnotherFile, text + texts[2] + ": " + link, 0},
+        {texts[2], Kind::Device, text + texts[2] + ": it is a character device" + notRegular, 0},
+        {texts[1], Kind::Oversized, "", 0},
+        {texts[2], Kind::Truncated, "", 0},
+        {texts[0], Kind::Unreadable, text + texts[0] + ": Permission denied\n", 0},
+        {"cali.bin", Kind::Fifo, cali + "it is a FIFO" + notRegular, 0},
+        {"cali.bin", Kind::Directory, cali + "it is a directory" + notRegular, 0},
+        {"cali.bin", Kind::LinkToAnotherFile, cali + link, 0},
+        {"cali.bin", Kind::Device, cali + "it is a character device" + notRegular, 0},
+        // Whatever a regular file holds is handed over whole: judging it is the library's part.
+        {"cali.bin", Kind::Oversized, "", 20000},
+        {"cali.bin", Kind::Truncated, "", 100},
+        {"cali.bin", Kind::Unreadable, cali + "Permission denied\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " kind " + std::to_string(static_cast<int>(c.kind)));
+        VgaBench bench;
+        writeFile("other.txt", "another file");
+        const std::string bytes(c.kind == Kind::Oversized ? 20000 : 100, 'b');
+        switch (c.kind) {
+        case Kind::Fifo: ASSERT_EQ(::mkfifo(c.name, 0644), 0); break;
+        case Kind::Directory: ASSERT_EQ(::mkdir(c.name, 0755), 0); break;
+        case Kind::LinkToAnotherFile: ASSERT_EQ(::symlink("other.txt", c.name), 0); break;
+        case Kind::Device:  // a null device; making one needs root
+            if (::mknod(c.name, S_IFCHR | 0644, makedev(1, 3)) != 0) continue;
+            break;
+        case Kind::Unreadable: bench.host.refusedPath = c.name; [[fallthrough]];
+        default: writeFile(c.name, bytes);
+        }
+        const mode_t typeBefore = typeAt(c.name);
+        // A start blocked on the FIFO is let go by a peer opened from here, and fails.
+        std::atomic<bool> done{false};
+        std::thread starter([&] {
+            ::testing::internal::CaptureStderr();
+            EXPECT_EQ(bench.device.start(), c.line.rfind(text, 0) == 0 ? -1 : 0);
+            EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
+            done.store(true);
+        });
+        if (!testing::eventually([&] { return done.load(); })) {
+            ADD_FAILURE() << "the start waits on the FIFO";
+            ::close(::open(c.name, O_RDWR | O_NONBLOCK));
+        }
+        starter.join();
+        // Texts before a refused one are written whole, none after it; the refused name
+        // keeps what it was, and the file a link points to is untouched.
+        const bool textRefused = c.line.rfind(text, 0) == 0;
+        const auto refused = textRefused ? std::find(std::begin(texts), std::end(texts),
+                                                     std::string(c.name))
+                                         : std::end(texts);
+        for (auto name = std::begin(texts); name != std::end(texts); ++name) {
+            if (name != refused) {
+                EXPECT_EQ(typeAt(*name) == S_IFREG, name < refused) << *name;
+            }
+        }
+        EXPECT_EQ(typeAt(c.name), typeBefore);
+        std::ifstream other("other.txt");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "another file");
+        EXPECT_EQ(bench.library.calibrations, c.handed ? Texts{bytes} : Texts{});
+        EXPECT_EQ(bench.device.close(), 0);
+    }
+}
+
+// A working directory the system keeps from being written: read-only, or full after 16 KiB,
+// which hold the first two texts (one page and three) and no more.
+TEST(VgaDevice, ReadOnlyOrFullWorkingDirectoryFailsTheStartWithOneLine) {
+    const char* const texts[] = {"ConfigAlgorithm.json", "ConfigCamera.json", "register.json"};
+    for (const bool readOnly : {true, false}) {
+        VgaBench bench;
+        testing::SmallTmpfs disk("size=16k", readOnly);
+        if (!disk.mounted) GTEST_SKIP() << disk.skipReason;
+        ASSERT_EQ(::chdir(disk.path.c_str()), 0);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(bench.device.start(), -1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  readOnly ? "Error: cannot write the configuration file ConfigAlgorithm.json: "
+                             "Read-only file system\n"
+                           : "Error: cannot write the configuration file register.json: No "
+                             "space left on device\n");
+        // Whole or absent: never a file cut short.
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(typeAt(texts[i]) == S_IFREG, !readOnly && i < 2);
+        if (!readOnly) {
+            EXPECT_EQ(testing::runProgram("wc -c < ConfigCamera.json").printed, "9476\n");
+        }
+        ASSERT_EQ(::chdir(bench.scratch.file("").c_str()), 0);
     }
 }
 

@@ -27,6 +27,8 @@ int FakeHost::close(int) { return unsupported(); }
 ssize_t FakeHost::read(int, void*, size_t) { return unsupported(); }
 ssize_t FakeHost::write(int, const void*, size_t) { return unsupported(); }
 int FakeHost::ftruncate(int, int64_t) { return unsupported(); }
+int FakeHost::unlink(const char*) { return unsupported(); }
+int FakeHost::rename(const char*, const char*) { return unsupported(); }
 int FakeHost::ioctl(int, unsigned long, void*) { return unsupported(); }
 int FakeHost::poll(struct pollfd*, unsigned long, int) { return unsupported(); }
 void* FakeHost::mmap(void*, size_t, int, int, int, int64_t) {

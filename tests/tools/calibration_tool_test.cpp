@@ -2,6 +2,9 @@
 // from and shows of a calibration.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -12,6 +15,7 @@
 #include "sim/board.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch_directory.h"
+#include "tests/support/small_tmpfs.h"
 
 namespace Zelvo {
 namespace {
@@ -46,7 +50,58 @@ TEST(CalibrationTool, BadArgumentsGiveTheUsageText) {
         expectRun(tool(arguments), 2,
                       std::string("zelvo-calibration: ") + problem + "\nusage: ");
     }
-    expectRun(tool("--help"), 0, "usage: zelvo-calibration save [--index N] FILE\n");
+    // Help is asked for wherever -h or --help stands.
+    for (const char* arguments : {"--help", "-h", "-h save", "save --help", "show x.bin -h"}) {
+        expectRun(tool(arguments), 0, "usage: zelvo-calibration save [--index N] FILE\n");
+    }
+}
+
+// What lies at the name the tool reads or writes, and the one line it answers with.
+TEST(CalibrationTool, FilesOfEveryKindAreRefusedWithOneLineAndLeftAsTheyWere) {
+    testing::ScratchDirectory scratch;
+    ASSERT_EQ(::mkdir("folder", 0755), 0);
+    ASSERT_EQ(::mkfifo("fifo", 0644), 0);
+    std::ofstream("other.bin") << "another file";
+    ASSERT_EQ(::symlink("other.bin", "link"), 0);
+    std::ofstream("big.bin") << std::string(20000, 'b');
+    std::ofstream("short.bin") << std::string(100, 's');
+    const std::string notRegular = ", not a regular file\n";
+    for (const auto& [arguments, line] : std::vector<std::pair<std::string, std::string>>{
+             {"show folder", "cannot read folder: it is a directory" + notRegular},
+             {"show fifo", "cannot read fifo: it is a FIFO" + notRegular},
+             {"show /dev/zero", "cannot read /dev/zero: it is a character device" + notRegular},
+             {"show link", "cannot read link: it is a symbolic link, which is not followed\n"},
+             {"show big.bin",
+              "big.bin is not a valid Zelvo calibration (20000 bytes, more than 16384)\n"},
+             {"show short.bin", "short.bin is not a valid Zelvo calibration (100 bytes)\n"},
+             {"save folder", "cannot write folder: it is a directory" + notRegular},
+             {"save fifo", "cannot write fifo: it is a FIFO" + notRegular},
+             {"save /dev/full", "cannot write /dev/full: it is a character device" + notRegular},
+             {"save link", "cannot write link: it is a symbolic link, which is not followed\n"},
+         }) {
+        const testing::ProgramRun run = tool(arguments, "ZELVO_SIM=1");
+        EXPECT_EQ(run.status, 1) << arguments;
+        EXPECT_EQ(run.printed, "zelvo-calibration: " + line) << arguments;
+    }
+    EXPECT_EQ(contentsOf("other.bin"), "another file");
+    // Nothing was left behind: the folder holds what the test made.
+    EXPECT_EQ(testing::runProgram("ls -A").printed,
+              "big.bin\nfifo\nfolder\nlink\nother.bin\nshort.bin\n");
+    EXPECT_EQ(testing::runProgram("ls -A folder").printed, "");
+}
+
+TEST(CalibrationTool, SaveOnAFullDiskKeepsThePreviousFileAndLeavesNothingElse) {
+    testing::SmallTmpfs disk("size=16k");
+    if (!disk.mounted) GTEST_SKIP() << disk.skipReason;
+    const std::string saved = disk.path + "/cali.bin";
+    std::ofstream(saved) << "previous calibration";
+    // The rest of the disk filled up.
+    testing::runProgram("head -c 65536 /dev/zero > " + testing::shellQuoted(disk.path + "/filler"));
+    expectRun(tool("save " + testing::shellQuoted(saved), "ZELVO_SIM=1"), 1,
+              "zelvo-calibration: cannot write " + saved + ": No space left on device\n");
+    EXPECT_EQ(contentsOf(saved), "previous calibration");
+    EXPECT_EQ(testing::runProgram("ls -A " + testing::shellQuoted(disk.path)).printed,
+              "cali.bin\nfiller\n");
 }
 
 TEST(CalibrationTool, ShowsWhatACalibrationHolds) {
@@ -104,6 +159,7 @@ TEST(CalibrationTool, SavesTheModuleCalibrationOfTheSimulatedBoard) {
     expectRun(tool("save a.bin", "ZELVO_SIM=board=vax"), 1, "ZELVO_SIM: invalid value");
     expectRun(tool("save no/such/folder/a.bin", "ZELVO_SIM=1"), 1,
               "zelvo-calibration: cannot write no/such/folder/a.bin: No such file or directory\n");
+    EXPECT_EQ(testing::runProgram("ls -A").printed, "saved.bin\n");
 }
 
 }  // namespace
