@@ -334,7 +334,8 @@ class Viewer:
             for client in list(self.clients):
                 await client.socket.close(code=1001, message=b"server stopping")
             await runner.cleanup()
-            await self.loop.run_in_executor(None, self.source.join)
+            if self.source.ident is not None:  # started: the port was free
+                await self.loop.run_in_executor(None, self.source.join)
 
 
 def _address(address):
