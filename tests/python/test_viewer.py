@@ -133,6 +133,8 @@ async def next_message(socket_, kind, timeout=PAGE_TIMEOUT_S):
     async def receive():
         while True:
             message = await socket_.receive()
+            if isinstance(message.data, bytes) and message.data[:4] == b"ZVF1":
+                await socket_.send_json({"type": "drawn"})  # as the page does
             if isinstance(message.data, bytes) and message.data[:4] == kind:
                 return message.data
             if isinstance(message.data, str) and json.loads(message.data)["type"] == kind:
@@ -201,6 +203,29 @@ def test_websocket_serves_frames_and_changes_controls(sim, connect, device, size
                 assert (await next_message(ws, "pong"))["t"] == 42.5
 
     with view_server(sim, "--connect", connect) as url:
+        asyncio.run(session(url))
+
+
+def test_a_page_that_draws_nothing_gets_no_more_frames_than_it_may_hold():
+    import aiohttp
+
+    async def session(url):
+        async with aiohttp.ClientSession() as client:
+            async with client.ws_connect(url + "ws", max_msg_size=0) as ws:
+                sequences = []
+                while len(sequences) < 3:
+                    try:
+                        message = await ws.receive(timeout=3.0 if sequences else PAGE_TIMEOUT_S)
+                    except asyncio.TimeoutError:
+                        break  # nothing more while nothing is drawn
+                    if isinstance(message.data, bytes) and message.data[:4] == b"ZVF1":
+                        sequences.append(decode_frame(message.data)["sequence"])
+                assert len(sequences) == 2, sequences
+                await ws.send_json({"type": "drawn"})
+                newest = decode_frame(await next_message(ws, b"ZVF1"))
+                assert newest["sequence"] > sequences[-1] + 1  # the frames between are dropped
+
+    with view_server(HQVGA_ROOM) as url:
         asyncio.run(session(url))
 
 

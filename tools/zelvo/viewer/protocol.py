@@ -19,6 +19,9 @@ Rays, before the first frame and whenever the frame size changes:
             6  uint16   height H
             8  W*H*3 float32  unit ray of each pixel, row by row (x right, y down, z forward)
 
+The page answers each frame it has drawn with the text message {"type": "drawn"}; the server
+keeps at most two frames unanswered per page and sends only the newest when it may.
+
 Quantising on the server keeps a VGA frame under 1 MB and lets the page colour it with
 table look-ups; a point of the cloud is its depth times its pixel's ray.
 """

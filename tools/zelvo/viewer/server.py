@@ -3,8 +3,9 @@
 One capture thread owns the camera: it reads frames, turns each into one binary message
 (protocol.py) only while somebody watches, and makes every camera call, including the
 control changes the pages ask for, between two frames. The event loop hands each client the
-newest message: a client that has not finished receiving the previous frame gets the next
-one in its place, so a slow page drops frames instead of queueing them.
+newest message: a page that has not yet drawn the frames it was sent gets the next one only
+then, and a newer frame replaces one still waiting, so a slow page drops frames instead of
+queueing them.
 """
 import asyncio
 import collections
@@ -30,6 +31,9 @@ STALL_S = 2.0
 # Text messages (control results, statistics) a client may have pending before it is
 # considered gone; frames never queue.
 MAX_PENDING_TEXTS = 64
+# Frames a page may have received and not yet drawn (it acknowledges each one it draws):
+# beyond these the newest frame waits for it, so frames never pile up in socket buffers.
+MAX_FRAMES_IN_FLIGHT = 2
 # The frame rate is measured over this many seconds of arrivals.
 RATE_WINDOW_S = 2.0
 # Frames whose last sub-frame arrived this soon after a control change may have begun
@@ -185,6 +189,7 @@ class Client:
         self.socket = socket
         self.rays = None
         self.frame = None
+        self.in_flight = 0
         self.texts = collections.deque()
         self.wake = asyncio.Event()
 
@@ -195,6 +200,10 @@ class Client:
     def offer_rays(self, message):
         self.rays = message
         self.frame = None  # a frame of the old size must not follow the new rays
+        self.wake.set()
+
+    def acknowledge(self):
+        self.in_flight = max(0, self.in_flight - 1)
         self.wake.set()
 
     def send_text(self, record):
@@ -210,11 +219,13 @@ class Client:
             self.wake.clear()
             while self.texts:
                 await self.socket.send_str(self.texts.popleft())
-            for slot in ("rays", "frame"):
-                message = getattr(self, slot)
-                if message is not None:
-                    setattr(self, slot, None)
-                    await self.socket.send_bytes(message)
+            if self.rays is not None:
+                rays, self.rays = self.rays, None
+                await self.socket.send_bytes(rays)
+            if self.frame is not None and self.in_flight < MAX_FRAMES_IN_FLIGHT:
+                frame, self.frame = self.frame, None
+                self.in_flight += 1
+                await self.socket.send_bytes(frame)
 
 
 class Viewer:
@@ -273,7 +284,9 @@ class Viewer:
         except (ValueError, KeyError, TypeError):
             client.send_text({"type": "result", "ok": False, "text": "unreadable message"})
             return
-        if kind == "ping":
+        if kind == "drawn":
+            client.acknowledge()
+        elif kind == "ping":
             client.send_text({"type": "pong", "t": record.get("t")})
         elif kind == "set":
             name, value = record.get("control"), record.get("value")

@@ -143,6 +143,7 @@ function draw() {
   $("depth-scale").textContent = `0 – ${Math.round(frame.rangeMm)} mm`;
   $("amplitude-scale").textContent = `0 – ${Math.round(frame.amplitudeLevel)}`;
   drawTimes.push(now);
+  send({type: "drawn", sequence: frame.sequence});  // lets the server send the next frame
 }
 
 function showCamera(meta) {
@@ -205,9 +206,7 @@ function showControls(controls, fillInputs = false) {
   for (const [name, number] of Object.entries(controls)) {
     const cell = $(`value-${name}`);
     if (!cell) continue;
-    const names = state.choices[name];
-    const label = names && Object.keys(names).find((key) => names[key] === number);
-    cell.textContent = label ? `${number} ${label}` : String(number);
+    cell.textContent = String(number);  // a control with named values names it in its list
     if (fillInputs) $(`control-${name}`).value = String(number);
   }
 }
