@@ -22,7 +22,8 @@ execute_process(
 if(NOT result EQUAL 0)
   string(STRIP "${output}" output)
   message(FATAL_ERROR "zelvo viewer assets: npm could not fetch the pinned 3-D library "
-                      "(three, see ${SOURCE_DIR}/package-lock.json) from the npm registry:\n"
+                      "(three, see ${SOURCE_DIR}/package-lock.json) from the npm registry "
+                      "(${NPM}: ${result}):\n"
                       "${output}\n${hint}")
 endif()
 
