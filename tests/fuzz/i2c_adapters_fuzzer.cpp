@@ -1,0 +1,24 @@
+// The I2C adapter lists of procfs and sysfs, and the bus lookup by name over them.
+#include <cstdlib>
+#include <cstring>
+
+#include "sensor/csi/i2c_adapters.h"
+#include "sensor/csi/i2c_bus_resolution.h"
+#include "tests/fuzz/fuzz_host.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Zelvo::fuzz::FuzzHost host(data, size);
+    const auto adapters = Zelvo::collectI2cAdapters(host);
+    if (adapters) {
+        for (const Zelvo::I2cAdapter& adapter : *adapters) {
+            // Names come from lines of at most 119 characters.
+            if (adapter.name.size() >= 120) std::abort();
+        }
+    }
+    const std::string designation = host.parameter("designation");
+    const int bus = Zelvo::resolveI2cBus(host, designation.c_str());
+    if (bus > static_cast<int>(Zelvo::kLastI2cBus)) std::abort();
+    // Every adapter opened to probe its kind is closed again.
+    if (!host.openFds().empty()) std::abort();
+    return 0;
+}
