@@ -17,7 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string designation = host.parameter("designation");
     const int bus = Zelvo::resolveI2cBus(host, designation.c_str());
-    if (bus > static_cast<int>(Zelvo::kLastI2cBus)) std::abort();
+    // A documented failure, the number itself, or the number of an adapter of that name.
+    if (bus < Zelvo::kI2cBusNotUnique) std::abort();
+    if (bus >= 0 && adapters) {
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(designation.c_str(), &end, 0);
+        bool named = false;
+        for (const Zelvo::I2cAdapter& adapter : *adapters)
+            named = named || (adapter.busNumber == bus && adapter.name == designation);
+        if (!named && !(*end == '\0' && !designation.empty() && number == unsigned(bus)))
+            std::abort();
+    }
     // Every adapter opened to probe its kind is closed again.
     if (!host.openFds().empty()) std::abort();
     return 0;
