@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (adapter.name.size() >= 120) std::abort();
         }
     }
-    const std::string designation = host.parameter("designation");
+    // The designation is a C string: it ends at its first NUL.
+    const std::string designation = host.parameter("designation").c_str();
     const int bus = Zelvo::resolveI2cBus(host, designation.c_str());
     // A documented failure, the number itself, or the number of an adapter of that name.
     if (bus < Zelvo::kI2cBusNotUnique) std::abort();
