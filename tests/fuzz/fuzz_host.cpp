@@ -48,9 +48,9 @@ FuzzHost::FuzzHost(const uint8_t* data, size_t size) {
         } else if (kind == "entity") {
             const std::string name = body.substr(0, body.find('\n'));
             ++entityId;
-            char* end = nullptr;
-            const long subdev = std::strtol(path.c_str(), &end, 10);
-            if (!path.empty() && *end == '\0' && subdev >= 0 && subdev < 64)
+            char* rest = nullptr;
+            const long subdev = std::strtol(path.c_str(), &rest, 10);
+            if (!path.empty() && *rest == '\0' && subdev >= 0 && subdev < 64)
                 addSubdevEntity(entityId, name, static_cast<int>(subdev));
             else
                 addEntity(entityId, name);
