@@ -67,7 +67,8 @@ void collectFromProcfs(FILE* file, std::vector<I2cAdapter>& adapters) {
         trimTrailing(name);
         trimTrailing(kind);
         int busNumber = 0;
-        if (sscanf(line, "i2c-%d", &busNumber) != 1) continue;
+        // Buses are numbered from 0: a negative number would read as a failed lookup.
+        if (sscanf(line, "i2c-%d", &busNumber) != 1 || busNumber < 0) continue;
         adapters.push_back(I2cAdapter{busNumber, name, kind, algorithm});
     }
 }
@@ -163,7 +164,7 @@ void collectFromSysfs(Host& host, std::vector<I2cAdapter>& adapters) {
         }
         if (char* newline = strchr(name, '\n')) *newline = '\0';
         int busNumber = 0;
-        if (sscanf(entry.c_str(), "i2c-%d", &busNumber) != 1) continue;
+        if (sscanf(entry.c_str(), "i2c-%d", &busNumber) != 1 || busNumber < 0) continue;
         const KindTexts& texts = kKindTexts[probeKind(host, busNumber, name)];
         adapters.push_back(I2cAdapter{busNumber, name, texts.kind, texts.description});
     }

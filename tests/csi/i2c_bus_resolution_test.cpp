@@ -174,6 +174,20 @@ TEST(I2cBusResolution, AmbiguousNamesFail) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
+TEST(I2cBusResolution, AdaptersWithANegativeNumberAreSkipped) {
+    // The kernel numbers buses from 0; a negative number came back as if it were one of
+    // the lookup's failure codes (-2: out of range), with nothing printed.
+    FakeCsiHost host;
+    listInProcfs(host,
+                 "i2c--4\ti2c\tcam\tI2C adapter\n"
+                 "i2c-7\ti2c\tcam\tI2C adapter\n"
+                 "i2c--2\ti2c\tlone\tI2C adapter\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(resolveI2cBus(host, "cam"), 7);
+    EXPECT_EQ(resolveI2cBus(host, "lone"), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), kNoMatch);
+}
+
 TEST(ChipAddress, ParsesAddressesOfSevenBitChips) {
     const struct {
         const char* text;
