@@ -297,7 +297,8 @@ def test_launch_file_runs_the_node_program_with_raw_output(start_node, ros):
 def test_rosbag_record_holds_the_sensors_rate(start_node, ros, tmp_path):
     import rosbag
     from sensor_msgs.msg import Image
-    node = start_node(DEVICES["HQVGA"][0])
+    # Millimetres this time, and a frame of the robot's own.
+    node = start_node(DEVICES["HQVGA"][0], "_depth_encoding:=16UC1", "_frame_id:=tof")
     node.message("depth/image_raw", Image)  # running
     seconds, rate = 5, 30
     topics = ["/zelvo_camera/" + topic for topic in TOPICS]
@@ -320,5 +321,9 @@ def test_rosbag_record_holds_the_sensors_rate(start_node, ros, tmp_path):
     with rosbag.Bag(str(tmp_path / "node.bag")) as bag:
         stamps = [m.header.stamp.to_sec() for _, m, _ in
                   bag.read_messages(topics=["/zelvo_camera/depth/camera_info"])]
+        _, depth, _ = next(bag.read_messages(topics=["/zelvo_camera/depth/image_raw"]))
+    assert (depth.encoding, depth.step, depth.header.frame_id) == ("16UC1", 2 * 240, "tof")
+    z_mm = _image(depth, np.uint16).astype(int)
+    assert np.abs(_centre(z_mm) - 1500).max() <= 3 and np.abs(z_mm - 1500).max() <= 10
     gap = np.median(np.diff(stamps))
     assert 0.8 / rate <= gap <= 1.25 / rate, gap
