@@ -103,7 +103,7 @@ def _whole(name, value):
         number = int(value)
     except (TypeError, ValueError):
         raise ToolError("parameter %s is '%s', not a whole number" % (name, value)) from None
-    if number < 0 or number != value and not isinstance(value, str):
+    if number < 0 or (number != value and not isinstance(value, str)):
         raise ToolError("parameter %s is '%s', not a whole number of at least 0"
                         % (name, value))
     return number
@@ -168,9 +168,13 @@ class Node:
         self._stopping.set()
 
     def close(self):
-        if self.camera is not None:
-            self.camera.close()
-            self.camera = None
+        """Stops the stream and closes the camera (closed even when the stop fails)."""
+        camera, self.camera = self.camera, None
+        if camera is not None:
+            try:
+                camera.close()
+            except ToolError as error:
+                self.rospy.logerr("%s: %s", self.rospy.get_name(), error)
 
     # -- frames
     def publish(self, frame):
@@ -238,7 +242,13 @@ class Node:
 
 
 def main(argv=None):
-    argv = list(sys.argv if argv is None else argv)
+    try:
+        return _main(list(sys.argv if argv is None else argv))
+    except KeyboardInterrupt:  # Ctrl-C before the node's own handler is in place
+        return 130
+
+
+def _main(argv):
     try:
         import rospy
         from zelvo.ros import ros1
