@@ -121,6 +121,7 @@ def ros(tmp_path_factory):
                 time.sleep(0.2)
             rospy.init_node("zelvo_node_test", anonymous=True, disable_signals=True)
             yield env
+            rospy.signal_shutdown("the tests are done")
         finally:
             core.send_signal(signal.SIGINT)
             try:
