@@ -120,8 +120,10 @@ def ros(tmp_path_factory):
                     (home / "roscore.log").read_text()
                 time.sleep(0.2)
             rospy.init_node("zelvo_node_test", anonymous=True, disable_signals=True)
+            # The listener stays up until the interpreter ends: a rospy shut down early
+            # leaves its server thread spinning on a closed socket, which slows every later
+            # suite.
             yield env
-            rospy.signal_shutdown("the tests are done")
         finally:
             core.send_signal(signal.SIGINT)
             try:
