@@ -1,0 +1,5 @@
+import sys
+
+from zelvo.ros.node import main
+
+sys.exit(main())
