@@ -26,9 +26,6 @@ public:
     static constexpr int kDefaultFrameRate = 30;
     // Sub-frames further apart than this start a new raw frame.
     static constexpr int64_t kSubFrameGapMicroseconds = 5000;
-    // A read gives up when no buffer came for two frame periods, and never sooner than
-    // this: a sensor that stopped sending must not hang the capture thread.
-    static constexpr int kMinBufferWaitMs = 1000;
     // The wait for a buffer looks at the node again at least this often.
     static constexpr int kBufferPollSliceMs = 100;
 
@@ -66,8 +63,8 @@ public:
     // result of a failed request.
     int setFormat();
 
-    // How long one read waits for a buffer: two frame periods at the current frame rate,
-    // at least kMinBufferWaitMs.
+    // How long one read waits for a buffer: the bound every transport's read keeps (two
+    // frame periods at the current frame rate, at least a second).
     int bufferWaitMs() const;
 
     uint8_t* calibrationData() { return calibrationBuffer.get(); }

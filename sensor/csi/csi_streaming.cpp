@@ -1,13 +1,13 @@
 // Format, buffers and streaming of the CSI sensor.
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <linux/media-bus-format.h>
 #include <linux/v4l2-subdev.h>
 #include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/mman.h>
 
+#include "core/read_deadline.h"
 #include "core/retried_request.h"
 #include "sensor/csi/csi_sensor.h"
 #include "sensor/csi/single_request.h"
@@ -218,9 +218,7 @@ int ZelvoTOFCSISensor::stop() {
 }
 
 int ZelvoTOFCSISensor::bufferWaitMs() const {
-    const int rate = frameRate;
-    const int twoPeriodsMs = rate > 0 ? 2000 / rate : 0;
-    return std::max(kMinBufferWaitMs, twoPeriodsMs);
+    return static_cast<int>(ReadDeadline::waitMsAtRate(frameRate));
 }
 
 // Waits until a dequeue would not block: 0, or -1 when the node reports an error (not
@@ -229,15 +227,14 @@ int ZelvoTOFCSISensor::bufferWaitMs() const {
 // dequeue would then wait for ever.
 int ZelvoTOFCSISensor::waitForBuffer() {
     if (videoFd < 0) return -1;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(bufferWaitMs());
+    const ReadDeadline deadline(bufferWaitMs());
     while (true) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return -1;
+        const int64_t left = deadline.leftMs();
+        if (left <= 0) return -1;
         pollfd polled{};
         polled.fd = videoFd;
         polled.events = POLLIN | POLLRDNORM;
-        const int slice = static_cast<int>(std::min<int64_t>(left.count(), kBufferPollSliceMs));
+        const int slice = static_cast<int>(std::min<int64_t>(left, kBufferPollSliceMs));
         const int ready = host.poll(&polled, 1, slice);
         if (ready < 0 && errno != EINTR) return -1;
         if (ready <= 0) continue;

@@ -31,8 +31,8 @@ except ImportError:
 
 MODULE_DIR = str(pathlib.Path(ZelvoDepthCamera.__file__).resolve().parent)
 
-# Waits in the suites: long enough for a loaded machine, short enough to fail.
-FRAME_TIMEOUT_MS = 5000
+# Waits in the suites: bounds only, long enough for a sanitized build on a loaded machine.
+FRAME_TIMEOUT_MS = 20000
 SUBPROCESS_TIMEOUT_S = 60
 
 DEFAULT_SIM = "board=rpi5,scene=room"
