@@ -158,7 +158,7 @@ def test_ascii_cloud_holds_the_same_points(tmp_path):
     (["cloud", "--output", "x.ply", "--connect", "USB"], "sensor=vga", 1,
      "zelvo cloud: starting the depth stream failed: Unknown error (-1); the USB transport "
      "may not carry double-frequency frames: try --mode single"),
-    (["capture", "--timeout", "0.5"], "stall=0", 1,
+    (["capture", "--timeout", "0.5"], "stall=1", 1,
      "zelvo capture: no frame from the camera within 0.5 s"),
     (["cloud", "--output", "x.ply", "--frames", "3", "--timeout", "0.5"], "stall=4", 1,
      "zelvo cloud: no frame from the camera within 0.5 s"),
