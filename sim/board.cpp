@@ -47,33 +47,51 @@ std::shared_ptr<Board> Board::create(const char* text, std::string& error) {
     return std::make_shared<Board>(settings);
 }
 
-Board::Board(const Settings& settings)
-    : profile_(*findBoardProfile(settings.board)),
-      sensor_(settings),
-      registers_(sensor_),
-      controls_(sensor_),
-      kit_(settings, sensor_, mutex_) {
-    const bool mediaBoard = !profile_.entities.empty();
+std::vector<std::unique_ptr<Board::Pipeline>> Board::makePipelines(const BoardProfile& profile,
+                                                                   const Settings& settings) {
+    std::vector<std::unique_ptr<Pipeline>> pipelines;
+    for (int camera = 0; camera < settings.cameras; ++camera)
+        pipelines.push_back(
+            std::make_unique<Pipeline>(pipelineProfile(profile, camera), settings));
+    return pipelines;
+}
+
+void Board::buildPipeline(size_t index) {
+    Pipeline& pipeline = *pipelines_[index];
+    const BoardProfile& profile = pipeline.profile;
+    const bool mediaBoard = !profile.entities.empty();
     if (mediaBoard) {
-        media_ = std::make_unique<MediaDevice>(profile_);
+        pipeline.media = std::make_unique<MediaDevice>(profile);
         std::vector<const EntityProfile*> withNodes;
-        for (const EntityProfile& entity : profile_.entities)
+        for (const EntityProfile& entity : profile.entities)
             if (entity.subdevIndex >= 0) withNodes.push_back(&entity);
         std::sort(withNodes.begin(), withNodes.end(),
                   [](auto a, auto b) { return a->subdevIndex < b->subdevIndex; });
         for (const EntityProfile* entity : withNodes)
-            subdevs_.emplace_back(*entity,
-                                  entity->role == EntityRole::Sensor ? &controls_ : nullptr,
-                                  sensor_);
+            pipeline.subdevs.emplace_back(
+                *entity, entity->role == EntityRole::Sensor ? &pipeline.controls : nullptr,
+                pipeline.sensor);
     }
     CaptureNode::PipelineCheck check;
-    if (mediaBoard) check = [this](const PixelLayout& layout) { return pipelineCheck(layout); };
-    capture_ = std::make_unique<CaptureNode>(profile_, sensor_, faults_,
-                                             mediaBoard ? nullptr : &controls_, check);
-    for (const AdapterProfile& adapter : profile_.adapters)
+    if (mediaBoard)
+        check = [this, &pipeline](const PixelLayout& layout) {
+            return pipelineCheck(pipeline, layout);
+        };
+    pipeline.capture = std::make_unique<CaptureNode>(
+        profile, pipeline.sensor, faults_, mediaBoard ? nullptr : &pipeline.controls, check);
+    for (const AdapterProfile& adapter : profile.adapters) {
+        if (index > 0 && adapter.bus != profile.sensorBus) continue;  // the board's own buses
         adapters_.push_back(std::make_unique<I2cAdapter>(
-            adapter.bus, adapter.name, adapter.bus == profile_.sensorBus ? &registers_ : nullptr,
-            faults_));
+            adapter.bus, adapter.name,
+            adapter.bus == profile.sensorBus ? &pipeline.registers : nullptr, faults_));
+    }
+}
+
+Board::Board(const Settings& settings)
+    : profile_(*findBoardProfile(settings.board)),
+      pipelines_(makePipelines(profile_, settings)),
+      kit_(settings, pipelines_.front()->sensor, mutex_) {
+    for (size_t index = 0; index < pipelines_.size(); ++index) buildPipeline(index);
     buildFiles();
     if (settings.stallAfterSubFrames >= 0)
         faults_.stallAfterSubFrames(settings.stallAfterSubFrames);
@@ -89,7 +107,7 @@ Board::~Board() {
 }
 
 void Board::addCharDevice(const std::string& node, int major, int minor, const std::string& name,
-                          const std::string& sysfsPath, bool withMedia) {
+                          const std::string& sysfsPath, const std::string& withMedia) {
     const std::string base = charDevicePath(major, minor);
     files_.addLink(base, "../../" + sysfsPath);
     if (!name.empty()) files_.addFile(base + "/name", name + "\n");
@@ -100,7 +118,7 @@ void Board::addCharDevice(const std::string& node, int major, int minor, const s
     for (const char* entry : {"driver", "driver_override", "modalias", "of_node", "power",
                               "subsystem", "uevent"})
         files_.addDirectoryEntry(device, entry);
-    if (withMedia) files_.addDirectoryEntry(device, "media0");
+    if (!withMedia.empty()) files_.addDirectoryEntry(device, withMedia);
     files_.addDirectoryEntry(device, "video4linux");
     files_.addDirectoryEntry("/dev", node);
 }
@@ -116,27 +134,34 @@ void Board::buildFiles() {
                    "sysfs /sys sysfs rw,nosuid,nodev,noexec,relatime 0 0\n"
                    "tmpfs /run tmpfs rw,nosuid,nodev,size=805888k,mode=755 0 0\n");
 
-    const bool mediaBoard = media_ != nullptr;
-    addCharDevice("video0", kVideoMajor, 0, profile_.captureName,
-                  profile_.platformDevice + "/video4linux/video0", mediaBoard);
-    for (const SubDevice& subdev : subdevs_) {
-        const EntityProfile& entity = subdev.entity();
-        const std::string node = "v4l-subdev" + std::to_string(entity.subdevIndex);
-        const std::string owner = subdev.isSensor()
-                                      ? i2cDevicePath(profile_.sensorBus) + "/" +
-                                            busAddress(profile_.sensorBus)
-                                      : profile_.platformDevice;
-        addCharDevice(node, kVideoMajor, subdevMinor(entity.subdevIndex), entity.name,
-                      owner + "/video4linux/" + node, true);
+    for (const auto& pipeline : pipelines_) {
+        const BoardProfile& profile = pipeline->profile;
+        const std::string media =
+            pipeline->media ? "media" + std::to_string(profile.mediaIndex) : "";
+        const std::string video = "video" + std::to_string(profile.videoIndex);
+        addCharDevice(video, kVideoMajor, static_cast<int>(profile.videoMinor),
+                      profile.captureName, profile.platformDevice + "/video4linux/" + video,
+                      media);
+        for (const SubDevice& subdev : pipeline->subdevs) {
+            const EntityProfile& entity = subdev.entity();
+            const std::string node = "v4l-subdev" + std::to_string(entity.subdevIndex);
+            const std::string owner = subdev.isSensor()
+                                          ? i2cDevicePath(profile.sensorBus) + "/" +
+                                                busAddress(profile.sensorBus)
+                                          : profile.platformDevice;
+            addCharDevice(node, kVideoMajor, subdevMinor(entity.subdevIndex), entity.name,
+                          owner + "/video4linux/" + node, media);
+        }
+        if (!media.empty())
+            addCharDevice(media, kMediaMajor, profile.mediaIndex, "",
+                          profile.platformDevice + "/" + media, "");
     }
-    if (mediaBoard)
-        addCharDevice("media0", kMediaMajor, 0, "", profile_.platformDevice + "/media0", false);
 
     std::string procBus;
     for (const auto& adapter : adapters_) {
         const std::string node = "i2c-" + std::to_string(adapter->bus());
         addCharDevice(node, kI2cMajor, adapter->bus(), adapter->name(),
-                      i2cDevicePath(adapter->bus()) + "/i2c-dev/" + node, false);
+                      i2cDevicePath(adapter->bus()) + "/i2c-dev/" + node, "");
         files_.addDirectoryEntry("/sys/class/i2c-dev", node);
         files_.addFile("/sys/class/i2c-dev/" + node + "/name", adapter->name() + "\n");
         char line[160];
@@ -147,16 +172,17 @@ void Board::buildFiles() {
     if (profile_.procBusI2c) files_.addFile("/proc/bus/i2c", procBus);
 }
 
-int Board::pipelineCheck(const PixelLayout& layout) const {
-    return media_->validatePipeline(
-        [this, &layout](const EntityProfile& entity, uint16_t pad, v4l2_mbus_framefmt& format) {
-            return padFormat(entity, pad, layout, format);
-        });
+int Board::pipelineCheck(const Pipeline& pipeline, const PixelLayout& layout) const {
+    return pipeline.media->validatePipeline([this, &pipeline, &layout](
+                                                const EntityProfile& entity, uint16_t pad,
+                                                v4l2_mbus_framefmt& format) {
+        return padFormat(pipeline, entity, pad, layout, format);
+    });
 }
 
 // The capture node's pad carries its own format; an entity without a node keeps none.
-bool Board::padFormat(const EntityProfile& entity, uint16_t pad, const PixelLayout& layout,
-                      v4l2_mbus_framefmt& format) const {
+bool Board::padFormat(const Pipeline& pipeline, const EntityProfile& entity, uint16_t pad,
+                      const PixelLayout& layout, v4l2_mbus_framefmt& format) const {
     if (entity.role == EntityRole::Capture) {
         std::memset(&format, 0, sizeof(format));
         format.width = layout.width;
@@ -165,7 +191,7 @@ bool Board::padFormat(const EntityProfile& entity, uint16_t pad, const PixelLayo
         format.field = V4L2_FIELD_NONE;
         return true;
     }
-    for (const SubDevice& subdev : subdevs_) {
+    for (const SubDevice& subdev : pipeline.subdevs) {
         if (subdev.entity().id != entity.id) continue;
         if (pad >= std::max<uint16_t>(entity.pads, 1)) return false;
         format = subdev.activeFormat(pad);
@@ -215,27 +241,36 @@ int Board::open(const char* path, int flags, mode_t mode) {
     }
     const bool isDevice = name.compare(0, 5, "/dev/") == 0;
     if (isDevice && faults_.unplugged()) return fail(ENODEV);
-    if (name == "/dev/video0") {
-        handle->kind = NodeKind::Capture;
-        handle->major = kVideoMajor;
-    } else if (name == "/dev/media0" && media_) {
-        handle->kind = NodeKind::Media;
-        handle->major = kMediaMajor;
-    } else if (name.compare(0, 15, "/dev/v4l-subdev") == 0) {
-        bool found = false;
-        for (size_t i = 0; i < subdevs_.size(); ++i) {
-            const EntityProfile& entity = subdevs_[i].entity();
+    bool found = false;
+    for (size_t p = 0; p < pipelines_.size() && !found; ++p) {
+        Pipeline& pipeline = *pipelines_[p];
+        handle->pipeline = p;
+        if (name == "/dev/video" + std::to_string(pipeline.profile.videoIndex)) {
+            handle->kind = NodeKind::Capture;
+            handle->major = kVideoMajor;
+            handle->minor = pipeline.profile.videoMinor;
+            found = true;
+        } else if (pipeline.media &&
+                   name == "/dev/media" + std::to_string(pipeline.profile.mediaIndex)) {
+            handle->kind = NodeKind::Media;
+            handle->major = kMediaMajor;
+            handle->minor = static_cast<uint32_t>(pipeline.profile.mediaIndex);
+            found = true;
+        }
+        for (size_t i = 0; i < pipeline.subdevs.size() && !found; ++i) {
+            const EntityProfile& entity = pipeline.subdevs[i].entity();
             if (name != "/dev/v4l-subdev" + std::to_string(entity.subdevIndex)) continue;
             handle->kind = NodeKind::Subdev;
             handle->index = i;
-            handle->subdev = subdevs_[i].newClient();
+            handle->subdev = pipeline.subdevs[i].newClient();
             handle->major = kVideoMajor;
             handle->minor = static_cast<uint32_t>(subdevMinor(entity.subdevIndex));
             found = true;
         }
-        if (!found) return fail(ENOENT);
+    }
+    if (found || name.compare(0, 15, "/dev/v4l-subdev") == 0) {
+        if (!found) return fail(ENOENT);  // a node of one of the pipelines, or none
     } else if (name.compare(0, 9, "/dev/i2c-") == 0) {
-        bool found = false;
         for (size_t i = 0; i < adapters_.size(); ++i) {
             if (name != "/dev/i2c-" + std::to_string(adapters_[i]->bus())) continue;
             handle->kind = NodeKind::I2c;
@@ -268,8 +303,9 @@ int Board::close(int fd) {
     handle->closed = true;
     if (handle->kind == NodeKind::RealFile) return ::close(handle->realFd);
     if (handle->kind == NodeKind::Capture) {
-        capture_->release(handle.get());
-        capture_->wake();
+        CaptureNode& capture = *pipelines_[handle->pipeline]->capture;
+        capture.release(handle.get());
+        capture.wake();
     }
     return 0;
 }
@@ -336,13 +372,20 @@ int Board::poll(struct pollfd* fds, unsigned long count, int timeoutMs) {
     while (true) {
         auto recheck = deadline;
         int ready = 0;
+        size_t waitOn = 0;  // the pipeline of the first capture node polled
+        bool captureFound = false;
         for (unsigned long i = 0; i < count; ++i) {
             fds[i].revents = pollEvents(fds[i], recheck);
             if (fds[i].revents) ++ready;
+            std::shared_ptr<Handle> handle = fds[i].fd >= 0 ? find(fds[i].fd) : nullptr;
+            if (!captureFound && handle && handle->kind == NodeKind::Capture) {
+                waitOn = handle->pipeline;
+                captureFound = true;
+            }
         }
         if (ready > 0 || MonotonicClock::now() >= deadline) return ready;
         // Stream off, a queued buffer, close and unplug wake the wait.
-        capture_->waitUntil(lock, recheck);
+        pipelines_[waitOn]->capture->waitUntil(lock, recheck);
     }
 }
 
@@ -355,7 +398,8 @@ short Board::pollEvents(const struct pollfd& polled, MonotonicClock::time_point&
     if (faults_.unplugged()) return POLLERR | POLLHUP;
     switch (handle->kind) {
     case NodeKind::Capture:
-        return capture_->poll(handle.get(), polled.events, recheck);
+        return pipelines_[handle->pipeline]->capture->poll(handle.get(), polled.events,
+                                                           recheck);
     case NodeKind::Subdev:
         return 0;  // ready only for events, and none is ever pending
     default:
@@ -379,17 +423,18 @@ int Board::ioctl(int fd, unsigned long request, void* argument) {
         } else if (faults_.takeRequestFailure(request, error)) {
             result = -error;
         } else {
+            Pipeline& pipeline = *pipelines_[handle->pipeline];
             switch (handle->kind) {
             case NodeKind::Capture:
-                result = capture_->ioctl(handle.get(), (handle->flags & O_NONBLOCK) != 0, request,
-                                         argument, lock, handle->closed);
+                result = pipeline.capture->ioctl(handle.get(), (handle->flags & O_NONBLOCK) != 0,
+                                                 request, argument, lock, handle->closed);
                 break;
             case NodeKind::Subdev:
-                result = subdevs_[handle->index].ioctl(handle->subdev, request, argument,
-                                                       capture_->streaming());
+                result = pipeline.subdevs[handle->index].ioctl(handle->subdev, request, argument,
+                                                               pipeline.capture->streaming());
                 break;
             case NodeKind::Media:
-                result = media_->ioctl(request, argument, capture_->streaming());
+                result = pipeline.media->ioctl(request, argument, pipeline.capture->streaming());
                 break;
             case NodeKind::I2c:
                 result = adapters_[handle->index]->ioctl(handle->i2c, request, argument);
@@ -436,7 +481,7 @@ void* Board::mmap(void* address, size_t length, int protection, int flags, int f
         return MAP_FAILED;
     }
     std::shared_ptr<BufferMemory> memory;
-    if (int result = capture_->map(length, flags, offset, memory)) {
+    if (int result = pipelines_[handle->pipeline]->capture->map(length, flags, offset, memory)) {
         errno = -result;
         return MAP_FAILED;
     }
@@ -554,25 +599,27 @@ const char* Board::dlerror() {
 void Board::unplug() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.unplugAfterFrames(0);
-    capture_->wake();
+    for (const auto& pipeline : pipelines_) pipeline->capture->wake();
 }
 
-SensorState Board::sensorState() {
+SensorState Board::sensorState(size_t index) {
     std::lock_guard<std::mutex> lock(mutex_);
     SensorState state;
-    state.rangeControl = sensor_.rangeControl();
-    state.exposure = sensor_.exposure();
-    state.frameRate = sensor_.frameRate();
-    state.frameRateRegister = sensor_.frameRateRegister();
-    state.calibrationRequest = registers_.calibrationRequest();
-    state.controlWrites = controls_.writes();
+    if (index >= pipelines_.size()) return state;
+    Pipeline& pipeline = *pipelines_[index];
+    state.rangeControl = pipeline.sensor.rangeControl();
+    state.exposure = pipeline.sensor.exposure();
+    state.frameRate = pipeline.sensor.frameRate();
+    state.frameRateRegister = pipeline.sensor.frameRateRegister();
+    state.calibrationRequest = pipeline.registers.calibrationRequest();
+    state.controlWrites = pipeline.controls.writes();
     for (const auto& adapter : adapters_) {
-        if (adapter->bus() != profile_.sensorBus) continue;
+        if (adapter->bus() != pipeline.profile.sensorBus) continue;
         state.lastI2cTransfer = adapter->lastTransfer();
         state.i2cWrites = adapter->sensorWrites();
     }
-    state.pipelineLinked = !media_ || media_->pipelineLinked();
-    state.streaming = capture_->streaming();
+    state.pipelineLinked = !pipeline.media || pipeline.media->pipelineLinked();
+    state.streaming = pipeline.capture->streaming();
     return state;
 }
 

@@ -81,17 +81,20 @@ public:
     EvaluationKit& evaluationKit() { return kit_; }
     // Unplugs the camera at once, waking a blocked dequeue or poll.
     void unplug();
-    SensorState sensorState();
+    // What the sensor of pipeline `pipeline` (the camera at that index) has received.
+    SensorState sensorState(size_t pipeline = 0);
     size_t openDescriptors();
     size_t mappings();
 
 private:
+    struct Pipeline;
     enum class NodeKind { Text, Capture, Subdev, Media, I2c, RealFile };
 
     struct Handle {
         NodeKind kind;
         int flags = 0;
         size_t index = 0;         // sub-device or adapter
+        size_t pipeline = 0;      // capture, sub-device and media nodes
         std::string content;      // text files
         size_t position = 0;
         SubdevClient subdev;
@@ -110,24 +113,37 @@ private:
     void buildFiles();
     // What poll reports for one descriptor; lowers recheck to when that may change.
     short pollEvents(const struct pollfd& polled, MonotonicClock::time_point& recheck);
-    bool padFormat(const EntityProfile& entity, uint16_t pad, const PixelLayout& layout,
-                   v4l2_mbus_framefmt& format) const;
+    bool padFormat(const Pipeline& pipeline, const EntityProfile& entity, uint16_t pad,
+                   const PixelLayout& layout, v4l2_mbus_framefmt& format) const;
+    // withMedia: the media node listed beside the device, or "".
     void addCharDevice(const std::string& node, int major, int minor, const std::string& name,
-                       const std::string& sysfsPath, bool withMedia);
-    int pipelineCheck(const PixelLayout& layout) const;
+                       const std::string& sysfsPath, const std::string& withMedia);
+    int pipelineCheck(const Pipeline& pipeline, const PixelLayout& layout) const;
     int allocateDescriptor() const;
     std::shared_ptr<Handle> find(int fd) const;
+
+    // One camera's capture pipeline: its sensor with the registers and controls that reach
+    // it, the media graph and sub-devices where the board has them, and the capture node.
+    struct Pipeline {
+        Pipeline(const BoardProfile& profile, const Settings& settings)
+            : profile(profile), sensor(settings), registers(sensor), controls(sensor) {}
+        const BoardProfile& profile;
+        TofSensor sensor;
+        SensorRegisters registers;
+        SensorControls controls;
+        std::unique_ptr<MediaDevice> media;
+        std::vector<SubDevice> subdevs;
+        std::unique_ptr<CaptureNode> capture;
+    };
+    static std::vector<std::unique_ptr<Pipeline>> makePipelines(const BoardProfile& profile,
+                                                                const Settings& settings);
+    void buildPipeline(size_t index);
 
     const BoardProfile& profile_;
     std::mutex mutex_;
     FaultInjection faults_;
-    TofSensor sensor_;
-    SensorRegisters registers_;
-    SensorControls controls_;
+    std::vector<std::unique_ptr<Pipeline>> pipelines_;  // one for each camera
     EvaluationKit kit_;
-    std::unique_ptr<MediaDevice> media_;
-    std::vector<SubDevice> subdevs_;
-    std::unique_ptr<CaptureNode> capture_;
     std::vector<std::unique_ptr<I2cAdapter>> adapters_;
     VirtualFiles files_;
     std::map<int, std::shared_ptr<Handle>> descriptors_;

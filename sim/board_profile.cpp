@@ -1,5 +1,9 @@
 #include "sim/board_profile.h"
 
+#include <algorithm>
+#include <deque>
+#include <mutex>
+
 #include <linux/media.h>
 #include <linux/videodev2.h>
 
@@ -178,6 +182,55 @@ const BoardProfile* findBoardProfile(const std::string& key) {
 
 bool boardCarriesSensor(const BoardProfile& profile, const std::string& sensor) {
     return sensor != "vga" || !profile.shiftedReorder;
+}
+
+namespace {
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+BoardProfile secondPipeline(const BoardProfile& first) {
+    BoardProfile second = first;
+    int bus = first.sensorBus + 1;
+    while (std::any_of(first.adapters.begin(), first.adapters.end(),
+                       [bus](const AdapterProfile& adapter) { return adapter.bus == bus; }))
+        ++bus;
+    const std::string oldAddress = std::to_string(first.sensorBus) + "-000c";
+    const std::string newAddress = std::to_string(bus) + "-000c";
+    replaceAll(second.captureName, oldAddress, newAddress);
+    replaceAll(second.cardName, oldAddress, newAddress);
+    int subdevs = 0;
+    for (const EntityProfile& entity : first.entities)
+        if (entity.subdevIndex >= 0) ++subdevs;
+    for (EntityProfile& entity : second.entities) {
+        replaceAll(entity.name, oldAddress, newAddress);
+        if (entity.subdevIndex >= 0) entity.subdevIndex += subdevs;
+    }
+    second.adapters.clear();
+    for (const AdapterProfile& adapter : first.adapters)
+        if (adapter.bus == first.sensorBus) second.adapters.push_back({bus, adapter.name});
+    second.sensorBus = bus;
+    second.videoIndex = first.videoIndex + 1;
+    second.videoMinor = 64;  // clear of the sub-devices' minors (1 + their index)
+    second.mediaIndex = first.mediaIndex + 1;
+    return second;
+}
+
+}  // namespace
+
+const BoardProfile& pipelineProfile(const BoardProfile& first, int pipeline) {
+    if (pipeline == 0) return first;
+    // Built once per board kind and kept: pipelines hold references to their profile.
+    static std::mutex mutex;
+    static std::deque<std::pair<const BoardProfile*, BoardProfile>>* built =
+        new std::deque<std::pair<const BoardProfile*, BoardProfile>>;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& entry : *built)
+        if (entry.first == &first) return entry.second;
+    built->emplace_back(&first, secondPipeline(first));
+    return built->back().second;
 }
 
 int subdevMinor(int subdevIndex) { return subdevIndex < 0 ? -1 : 1 + subdevIndex; }

@@ -44,7 +44,10 @@ struct BoardProfile {
     std::string model;         // devicetree model text
     int platform;              // the board code the driver derives from the model
 
-    // Capture node /dev/video0.
+    // Capture node /dev/video<videoIndex>; its media device is /dev/media<mediaIndex>.
+    int videoIndex = 0;
+    uint32_t videoMinor = 0;
+    int mediaIndex = 0;
     std::string captureName;   // sysfs "name" of the node
     std::string driverName;
     std::string cardName;
@@ -74,6 +77,11 @@ const BoardProfile* findBoardProfile(const std::string& key);
 // which the driver's block copy restores; a VGA frame is no whole number of such blocks.
 bool boardCarriesSensor(const BoardProfile& profile, const std::string& sensor);
 const std::vector<BoardProfile>& boardProfiles();
+
+// Pipeline `pipeline` (0 or 1) of a board: the profile itself for 0; for 1, a second
+// sensor of the same kind on its own pipeline: the next video node, media device and
+// sub-device numbers, and the sensor on the next free I2C bus (its own adapter).
+const BoardProfile& pipelineProfile(const BoardProfile& first, int pipeline);
 
 // The sensor sub-device's device number on a media board (-1 without one).
 int subdevMinor(int subdevIndex);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <poll.h>
 #include <sys/mman.h>
 
@@ -21,11 +22,11 @@ void copyText(uint8_t* destination, size_t size, const std::string& text) {
     std::memcpy(destination, text.c_str(), std::min(size - 1, text.size()));
 }
 
-// Which board's node holds buffers, process-wide. Never destroyed: boards may outlive the
-// static objects at exit.
+// Which board's node holds buffers, for each video node of the process. Never destroyed:
+// boards may outlive the static objects at exit.
 struct NodeClaim {
     std::mutex mutex;
-    const void* holder = nullptr;
+    std::map<int, const void*> holders;  // by video node index
 };
 
 NodeClaim& nodeClaim() {
@@ -70,19 +71,21 @@ CaptureNode::~CaptureNode() { unclaim(); }
 bool CaptureNode::claimedElsewhere() const {
     NodeClaim& claim = nodeClaim();
     std::lock_guard<std::mutex> lock(claim.mutex);
-    return claim.holder && claim.holder != this;
+    auto it = claim.holders.find(profile_.videoIndex);
+    return it != claim.holders.end() && it->second != this;
 }
 
 void CaptureNode::claim() {
     NodeClaim& claim = nodeClaim();
     std::lock_guard<std::mutex> lock(claim.mutex);
-    if (!claim.holder) claim.holder = this;
+    claim.holders.emplace(profile_.videoIndex, this);
 }
 
 void CaptureNode::unclaim() {
     NodeClaim& claim = nodeClaim();
     std::lock_guard<std::mutex> lock(claim.mutex);
-    if (claim.holder == this) claim.holder = nullptr;
+    auto it = claim.holders.find(profile_.videoIndex);
+    if (it != claim.holders.end() && it->second == this) claim.holders.erase(it);
 }
 
 int CaptureNode::subFramesPerBuffer() const {

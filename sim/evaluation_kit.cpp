@@ -74,6 +74,7 @@ EvaluationKit::EvaluationKit(const Settings& settings, TofSensor& sensor, std::m
     : bits_(settings.usbBits),
       stallAfter_(settings.stallAfterSubFrames),
       unplugAfter_(settings.unplugAfterSubFrames),
+      kits_(settings.cameras),
       sensor_(sensor),
       mutex_(boardMutex) {
     Registry& live = registry();
@@ -216,7 +217,7 @@ int EvaluationKit::ZelvoOpenCamera(ZelvoCameraHandle* handle, ZelvoOpenParam* pa
     EvaluationKit* kit = kitOf(openingKit);
     if (!kit || !handle || !param) return kInvalidArgument;
     const int32_t index = openingKitIndex();
-    if (index < 0 || index >= kKits) return kNoSuchCamera;
+    if (index < 0 || index >= kit->kits_) return kNoSuchCamera;
     const int result = kit->open(*param);
     if (result == 0) *handle = kit;
     return result;

@@ -48,8 +48,6 @@ public:
     // Register of the modulation clock divider (600 MHz / divider): 0x08 gives 75 MHz,
     // 0x10 gives 37.5 MHz.
     static constexpr uint16_t kModulationDividerRegister = 0x216c;
-    // Kits attached to the board; the camera's index picks one (kit_index.h).
-    static constexpr int kKits = 1;
 
     enum class Call { Open, Init, Start };
 
@@ -139,6 +137,9 @@ private:
     const int bits_;
     const int64_t stallAfter_;
     const int64_t unplugAfter_;
+    // Kits attached to the board (its `cameras` setting); the camera's index picks one
+    // (kit_index.h). Each camera builds its own board, so the kit it opens is its own.
+    const int kits_;
     TofSensor& sensor_;
     std::mutex& mutex_;
     std::condition_variable wakeup_;

@@ -79,7 +79,7 @@ bool MediaDevice::deviceNumber(const EntityProfile& entity, uint32_t& major,
                                uint32_t& minor) const {
     if (entity.role == EntityRole::Capture) {
         major = kVideoMajor;
-        minor = 0;
+        minor = profile_.videoMinor;
         return true;
     }
     if (entity.subdevIndex >= 0) {

@@ -88,6 +88,9 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
     } else if (key == "fpn") {
         if (value != "0" && value != "1") return false;
         settings.fixedPattern = value == "1";
+    } else if (key == "cameras") {
+        if (value != "1" && value != "2") return false;
+        settings.cameras = value == "1" ? 1 : 2;
     } else if (key == "stall") {
         // A camera that never sends, or is gone before it opens, is no camera to rehearse.
         if (!parseDecimal(value, kMaxSubFrameCount, number) || number == 0) return false;
@@ -107,7 +110,7 @@ bool applySetting(const std::string& key, const std::string& value, Settings& se
 bool isKnownKey(const std::string& key) {
     static const std::set<std::string> kKeys = {"board", "sensor", "scene", "fps",
                                                 "noise", "seed",   "usb_bits", "fpn",
-                                                "stall", "unplug",   "replay"};
+                                                "stall", "unplug",   "replay", "cameras"};
     return kKeys.count(key) != 0;
 }
 

@@ -25,6 +25,8 @@ struct Settings {
     uint32_t seed = 1;
     int usbBits = 12;          // sample bit width of the simulated evaluation kit
     bool fixedPattern = true;  // the VGA sensor's fixed-pattern phase offsets
+    // Sensors on the board, each on its own capture pipeline, and kits attached (1 or 2).
+    int cameras = 1;
     // The sensor stops sending after this many sub-frames (-1: never), as when a cable
     // is pulled: the receiver simply completes no more buffers.
     int64_t stallAfterSubFrames = -1;

@@ -19,6 +19,7 @@ struct GoodCase {
     bool fixedPattern = true;
     int64_t stall = -1;
     int64_t unplug = -1;
+    int cameras = 1;
 };
 
 const GoodCase kGoodCases[] = {
@@ -48,6 +49,9 @@ const GoodCase kGoodCases[] = {
     {"usb_bits=16,fpn=0", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 16, false},
     {"stall=1", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 1},
     {"unplug=40,stall=7", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, 7, 40},
+    {"cameras=1", "rpi5", SceneSettings::Kind::Room, 0, 30, true, 1},
+    {"cameras=2,board=rock5b", "rock5b", SceneSettings::Kind::Room, 0, 30, true, 1, 12, true, -1,
+     -1, 2},
 };
 
 TEST(SettingsParser, AcceptsEveryDocumentedForm) {
@@ -71,6 +75,7 @@ TEST(SettingsParser, AcceptsEveryDocumentedForm) {
         EXPECT_EQ(settings.fixedPattern, c.fixedPattern);
         EXPECT_EQ(settings.stallAfterSubFrames, c.stall);
         EXPECT_EQ(settings.unplugAfterSubFrames, c.unplug);
+        EXPECT_EQ(settings.cameras, c.cameras);
         EXPECT_TRUE(error.empty());
     }
 }
@@ -122,6 +127,8 @@ const BadCase kBadCases[] = {
     {"usb_bits=", "ZELVO_SIM: invalid value \"\" for setting \"usb_bits\"\n"},
     {"usb_bits=11", "ZELVO_SIM: invalid value \"11\" for setting \"usb_bits\"\n"},
     {"fpn=2", "ZELVO_SIM: invalid value \"2\" for setting \"fpn\"\n"},
+    {"cameras=0", "ZELVO_SIM: invalid value \"0\" for setting \"cameras\"\n"},
+    {"cameras=3", "ZELVO_SIM: invalid value \"3\" for setting \"cameras\"\n"},
     {"unplug=-1", "ZELVO_SIM: invalid value \"-1\" for setting \"unplug\"\n"},
     // A sensor that never sends, or a camera gone before it opens, is refused by name.
     {"stall=0", "ZELVO_SIM: invalid value \"0\" for setting \"stall\"\n"},
