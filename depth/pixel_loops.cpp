@@ -83,7 +83,9 @@ const PixelLoops* pixelLoops(LoopForm form) {
             return nullptr;
 #endif
         case LoopForm::Neon:
-#if defined(ZELVO_DEPTH_NEON)
+#if defined(ZELVO_DEPTH_NEON) && defined(__aarch64__)
+            return &neonPixelLoops();  // part of every 64-bit ARM processor
+#elif defined(ZELVO_DEPTH_NEON)
             return (getauxval(AT_HWCAP) & HWCAP_NEON) != 0 ? &neonPixelLoops() : nullptr;
 #else
             return nullptr;

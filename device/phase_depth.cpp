@@ -7,7 +7,7 @@
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
-#if defined(ZELVO_PHASE_DEPTH_NEON)
+#if defined(ZELVO_PHASE_DEPTH_NEON) && !defined(__aarch64__)
 #include <sys/auxv.h>
 #endif
 
@@ -333,7 +333,12 @@ bool hasAvx2() {
 
 #endif  // __SSE2__
 
-#if defined(ZELVO_PHASE_DEPTH_NEON)
+#if defined(ZELVO_PHASE_DEPTH_NEON) && defined(__aarch64__)
+// Every 64-bit ARM processor has NEON (Advanced SIMD).
+bool hasNeon() {
+    return true;
+}
+#elif defined(ZELVO_PHASE_DEPTH_NEON)
 // The NEON form is compiled apart and runs only where the kernel reports NEON (a read of the
 // process's auxiliary vector, like the x86 forms' look at cpuid).
 bool hasNeon() {

@@ -32,7 +32,7 @@ enum class PhaseDepthKernel {
     Portable,  // scalar double arithmetic, any processor (32-bit ARM without NEON)
     Sse2,      // x86 with SSE2
     Avx2,      // x86 with AVX2 and FMA
-    Neon,      // 32-bit ARM with NEON: single precision in pairs of floats
+    Neon,      // ARM with NEON (always on 64-bit): single precision in pairs of floats
 };
 
 // Computes with one given form; false, writing nothing, when the build or the processor

@@ -1,7 +1,9 @@
-// NEON form of the phase depth for 32-bit ARM. This file alone is compiled with NEON
+// NEON form of the phase depth for ARM. On 32-bit ARM this file alone is compiled with NEON
 // enabled (the armhf baseline, VFPv3-D16, has none) and is entered only once the processor
 // has reported NEON; it includes no header with inline code besides the intrinsics, so no
-// NEON-compiled copy of shared code can reach a processor without it.
+// NEON-compiled copy of shared code can reach a processor without it. 64-bit ARM always has
+// NEON and runs the same steps; there the file is compiled without contracting multiplies and
+// adds into fused ones, which would break the exact float steps below.
 //
 // 32-bit NEON computes in single precision only, so the angle is carried as an unevaluated
 // sum of two floats (about 48 bits) and built from exact integer steps:
@@ -17,7 +19,7 @@
 #if defined(ZELVO_PHASE_DEPTH_NEON)
 
 #if !defined(__ARM_NEON)
-#error "device/phase_depth_neon.cpp is compiled with -mfpu=neon"
+#error "device/phase_depth_neon.cpp is compiled with -mfpu=neon on 32-bit ARM"
 #endif
 
 #include <arm_neon.h>
@@ -106,8 +108,8 @@ inline float32x4_t roundedAngles(int32x4_t a, int32x4_t b, const float* table,
     const float32x4_t inverse = reciprocal(df);
     const float32x4_t rHigh = vmulq_f32(nf, inverse);
     // rHigh * D = product + productError exactly (Dekker): rHigh split into 12-bit halves by
-    // Veltkamp's method, D into its bits above and below 2^10. No fused operations exist in
-    // this instruction set, so each step rounds as written.
+    // Veltkamp's method, D into its bits above and below 2^10. 32-bit NEON has no fused
+    // operations and none are formed on 64-bit ARM, so each step rounds as written.
     const float32x4_t product = vmulq_f32(rHigh, df);
     const float32x4_t scaled = vmulq_f32(rHigh, vdupq_n_f32(4097.0f));
     const float32x4_t rTop = vsubq_f32(scaled, vsubq_f32(scaled, rHigh));
@@ -203,21 +205,25 @@ void computePhaseDepthBlocksNeon(const int16_t* x, const int16_t* y, size_t bloc
             }
             theta = vld1q_f32(lanes);
         }
-        // NEON flushes subnormals to zero, and none occur from here on: products of a
+        // 32-bit NEON flushes subnormals to zero, but none occur from here on: products of a
         // non-negative angle with the scale and 1000 round as in scalar float arithmetic.
         const uint32x4_t negative = vcltq_f32(theta, vdupq_n_f32(0.0f));
         // Adding +0 leaves a non-negative angle unchanged.
         theta = vaddq_f32(theta, keepWhere(negative, vdupq_n_f32(kPhaseFullTurn)));
         vst1q_f32(depth + i, vmulq_f32(vmulq_f32(scale, theta), vdupq_n_f32(1000.0f)));
 
-        // 8 * sqrtf(a^2 + b^2), as the portable form: NEON has no square root, so each lane
-        // takes the scalar (correctly rounded) one.
+        // 8 * sqrtf(a^2 + b^2), as the portable form: 32-bit NEON has no square root, so each
+        // lane takes the scalar (correctly rounded) one; 64-bit NEON's rounds alike.
         const float32x4_t squares = vcvtq_f32_s32(vmlaq_s32(vmulq_s32(a, a), b, b));
+#if defined(__aarch64__)
+        const float32x4_t roots = vsqrtq_f32(squares);
+#else
         float32x4_t roots = squares;
         roots = vsetq_lane_f32(__builtin_sqrtf(vgetq_lane_f32(squares, 0)), roots, 0);
         roots = vsetq_lane_f32(__builtin_sqrtf(vgetq_lane_f32(squares, 1)), roots, 1);
         roots = vsetq_lane_f32(__builtin_sqrtf(vgetq_lane_f32(squares, 2)), roots, 2);
         roots = vsetq_lane_f32(__builtin_sqrtf(vgetq_lane_f32(squares, 3)), roots, 3);
+#endif
         vst1q_f32(amplitude + i, vmulq_f32(roots, vdupq_n_f32(8.0f)));
     }
 }

@@ -13,7 +13,7 @@ namespace Zelvo {
 float documentedPhaseAngle(int16_t x, int16_t y);
 
 // `blocks` blocks of four pixels with the arithmetic of computePhaseDepth, in NEON. Only for
-// processors with NEON; present in 32-bit ARM builds only.
+// processors with NEON; present in ARM builds only.
 void computePhaseDepthBlocksNeon(const int16_t* x, const int16_t* y, size_t blocks,
                                  float metresPerRadian, float* depth, float* amplitude);
 

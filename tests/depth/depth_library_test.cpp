@@ -887,6 +887,8 @@ TEST(DepthForms, EveryFormAgreesWithThePortableOne) {
 #if defined(__x86_64__) || defined(__i386__)
     forms.push_back("sse2");
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) forms.push_back("avx2");
+#elif defined(__aarch64__)
+    forms.push_back("neon");  // every 64-bit ARM processor has it
 #elif defined(__arm__)
     if (getauxval(AT_HWCAP) & HWCAP_NEON) forms.push_back("neon");
 #endif

@@ -11,7 +11,7 @@
 
 #include "device/phase_depth.h"
 
-#if defined(__arm__) && defined(__linux__)
+#if (defined(__arm__) || defined(__aarch64__)) && defined(__linux__)
 #include <sys/auxv.h>
 #endif
 
@@ -143,12 +143,14 @@ TEST(PhaseDepth, EveryFormMatchesTheDocumentedArithmeticForEveryDifferencePair) 
     EXPECT_EQ(mismatches, 0) << firstFew;
 }
 
-// The NEON form runs exactly where the processor has NEON (in 32-bit ARM builds). When set,
-// ZELVO_TEST_NEON ("1" or "0") says which processor the run is meant for, so that a run
-// meant to cover one form cannot silently cover the other.
+// The NEON form runs exactly where the processor has NEON (in ARM builds; every 64-bit ARM
+// processor has it). When set, ZELVO_TEST_NEON ("1" or "0") says which processor the run is
+// meant for, so that a run meant to cover one form cannot silently cover the other.
 TEST(PhaseDepth, TheNeonFormRunsWhereTheProcessorHasNeon) {
 #if defined(__arm__) && defined(__linux__)
     const bool hasNeon = (getauxval(AT_HWCAP) & HWCAP_ARM_NEON) != 0;
+#elif defined(__aarch64__) && defined(__linux__)
+    const bool hasNeon = (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
 #else
     const bool hasNeon = false;
 #endif
