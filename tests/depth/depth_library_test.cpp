@@ -31,6 +31,7 @@
 #include "depth/si_sdk.h"
 #include "tests/depth/scoped_variable.h"
 #include "tests/support/raw_frame_builder.h"
+#include "tests/support/repeat_count.h"
 
 namespace ZelvoDepth {
 namespace {
@@ -984,7 +985,7 @@ TEST(DepthThreads, RestartsNeverRunATaskOfTheStartBefore) {
         SCOPED_TRACE(c.threads[1]);
         Handle handle(kWidth, kHeight, true, kFiltersOff);
         withinOrAbort(240, [&] {
-            for (int restart = 0; restart < c.restarts; ++restart) {
+            for (int restart = 0; restart < Zelvo::testing::repeatCount(c.restarts); ++restart) {
                 const int size = restart % 2;
                 const ScopedVariable threads("ZELVO_DEPTH_THREADS", c.threads[size]);
                 ASSERT_TRUE(handle.restart(widths[size], kHeight)) << restart;

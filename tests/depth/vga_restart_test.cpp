@@ -7,6 +7,7 @@
 
 #include "core/camera.h"
 #include "tests/depth/scoped_variable.h"
+#include "tests/support/repeat_count.h"
 #include "tests/support/scratch_directory.h"
 
 namespace Zelvo {
@@ -27,7 +28,7 @@ TEST(VgaRestarts, EveryRoundStreamsWithFourDepthThreads) {
     ASSERT_EQ(camera.getCameraInfo().device_type, VGA);
     ASSERT_EQ(camera.setControl(FMT_WIDTH, kWidth), ZelvoSuccess);
     ASSERT_EQ(camera.setControl(FMT_HEIGHT, kHeight), ZelvoSuccess);
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < testing::repeatCount(kRounds); ++round) {
         ASSERT_EQ(camera.start(DEPTH), ZelvoSuccess) << "round " << round;
         // Generous: a round takes about a second under an emulator on a loaded machine.
         ZelvoFrameBuffer* frame = camera.requestFrame(60000);
