@@ -34,6 +34,8 @@ ssize_t KernelHost::write(int fd, const void* buffer, size_t count) {
     return kernel->write(fd, buffer, count);
 }
 int KernelHost::ftruncate(int fd, int64_t length) { return kernel->ftruncate(fd, length); }
+int KernelHost::unlink(const char* path) { return kernel->unlink(path); }
+int KernelHost::rename(const char* from, const char* to) { return kernel->rename(from, to); }
 int KernelHost::ioctl(int fd, unsigned long request, void* argument) {
     return kernel->ioctl(fd, request, argument);
 }

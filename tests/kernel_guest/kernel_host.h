@@ -21,6 +21,8 @@ public:
     ssize_t read(int fd, void* buffer, size_t count) override;
     ssize_t write(int fd, const void* buffer, size_t count) override;
     int ftruncate(int fd, int64_t length) override;
+    int unlink(const char* path) override;
+    int rename(const char* from, const char* to) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
     int poll(struct pollfd* fds, unsigned long count, int timeoutMs) override;
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
