@@ -43,6 +43,16 @@ protected:
         descriptorsBefore = openDescriptors();
     }
 
+    // After a fault that ends the reads: frames completed before it may still be handed
+    // out, a few at most; then none come.
+    void drainUntilReadsEnd(ZelvoTOFCamera& camera) {
+        int delivered = 0;
+        while (ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs)) {
+            camera.releaseFrame(frame);
+            ASSERT_LT(++delivered, 8);
+        }
+    }
+
     // Requests count depth frames: each 240 x 180, stamped from the monotonic clock in
     // milliseconds, in order and not after the request.
     void streamDepthFrames(ZelvoTOFCamera& camera, int count) {
@@ -166,11 +176,7 @@ TEST_F(KernelCsi, FatalStreamingErrorEndsReadsAndCameraStartsAgain) {
     streamDepthFrames(camera, 5);
 
     ASSERT_EQ(setVividControl(nodes[0], "Inject Fatal Streaming Error"), "");
-    int delivered = 0;
-    while (ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs)) {
-        camera.releaseFrame(frame);
-        ASSERT_LT(++delivered, 8);
-    }
+    drainUntilReadsEnd(camera);
     EXPECT_EQ(camera.stop(), ZelvoSuccess);
     EXPECT_EQ(mappingsNaming("/dev/video"), 0);
 
@@ -188,12 +194,7 @@ TEST_F(KernelCsi, DisconnectMidStreamEndsReadsAndStopAndCloseReturn) {
     streamDepthFrames(camera, 5);
 
     ASSERT_EQ(setVividControl(nodes[1], "Disconnect"), "");
-    // Frames completed before the disconnect may still be handed out; then none come.
-    int delivered = 0;
-    while (ZelvoFrameBuffer* frame = camera.requestFrame(kFrameWaitMs)) {
-        camera.releaseFrame(frame);
-        ASSERT_LT(++delivered, 8);
-    }
+    drainUntilReadsEnd(camera);
 
     auto stopped = std::async(std::launch::async, [&camera] { return camera.stop(); });
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(3)), std::future_status::ready);

@@ -20,6 +20,14 @@ using sim::EvaluationKit;
 constexpr short kFrameWaitMs = 5000;
 constexpr size_t kFrameSamples = 240 * 180 * 4;
 
+// Opens the kit's sensor and starts it, four sub-frames a read, as the HQVGA camera does.
+void startHqvga(ZelvoTOFUSBSensor& sensor) {
+    CameraInfo info{};
+    ASSERT_EQ(sensor.open(info), 0);
+    sensor.framesPerRequest = 4;
+    ASSERT_EQ(sensor.start(), 0);
+}
+
 std::shared_ptr<sim::Board> makeBoard(const std::string& settings) {
     std::string error;
     auto board = sim::Board::create(settings.c_str(), error);
@@ -96,10 +104,7 @@ TEST(EvaluationKit, FaultsSpoilOneReadAtMost) {
         SCOPED_TRACE(c.name);
         auto board = makeBoard("scene=wall:1200,noise=0");
         ZelvoTOFUSBSensor sensor("", 0, *board);
-        CameraInfo info{};
-        ASSERT_EQ(sensor.open(info), 0);
-        sensor.framesPerRequest = 4;
-        ASSERT_EQ(sensor.start(), 0);
+        ASSERT_NO_FATAL_FAILURE(startHqvga(sensor));
         std::vector<uint16_t> reference(kFrameSamples), frame(kFrameSamples);
         int64_t before = 0, after = 0;
         ASSERT_EQ(sensor.getFrame(reference.data(), &before), 0);
@@ -125,10 +130,7 @@ TEST(EvaluationKit, SubFramesTooFarApartEndTheReadInTime) {
         SCOPED_TRACE(gapMs);
         auto board = makeBoard("scene=wall:1200,noise=0");
         ZelvoTOFUSBSensor sensor("", 0, *board);
-        CameraInfo info{};
-        ASSERT_EQ(sensor.open(info), 0);
-        sensor.framesPerRequest = 4;
-        ASSERT_EQ(sensor.start(), 0);
+        ASSERT_NO_FATAL_FAILURE(startHqvga(sensor));
         board->evaluationKit().spreadSubFrames(gapMs);
         std::vector<uint16_t> frame(kFrameSamples);
         int64_t timestamp = 0;
