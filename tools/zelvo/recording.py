@@ -59,19 +59,9 @@ def stamp_of(timestamp_ms):
 
 
 def image_message(array, encoding, stamp):
-    """A sensor_msgs/Image of a 2-D array: int16 for 16SC1, float32 for 32FC1, little-endian."""
-    _, _, Image, _, _ = _ros()
-    dtype = "<i2" if encoding == RAW_ENCODING else "<f4"
-    data = np.ascontiguousarray(array, dtype=dtype)
-    message = Image()
-    message.header.stamp = stamp
-    message.header.frame_id = FRAME_ID
-    message.height, message.width = data.shape
-    message.encoding = encoding
-    message.is_bigendian = 0
-    message.step = data.shape[1] * data.itemsize
-    message.data = data.tobytes()
-    return message
+    """A sensor_msgs/Image of a 2-D array: int16 for 16SC1, float32 for 32FC1."""
+    data = np.ascontiguousarray(array, dtype=np.int16 if encoding == RAW_ENCODING else np.float32)
+    return _ros1().image(_messages().image(data, encoding, _header(stamp)))
 
 
 def image_array(message):
@@ -86,18 +76,22 @@ def image_array(message):
 
 
 def camera_info_message(intr, stamp):
-    """sensor_msgs/CameraInfo of the intrinsics (plumb_bob: k1, k2, p1, p2, k3 = 0)."""
-    _, _, _, CameraInfo, _ = _ros()
-    message = CameraInfo()
-    message.header.stamp = stamp
-    message.header.frame_id = FRAME_ID
-    message.width, message.height = intr.width, intr.height
-    message.distortion_model = "plumb_bob"
-    message.D = [float(k) for k in intr.distortion] + [0.0]
-    message.K = [intr.fx, 0.0, intr.cx, 0.0, intr.fy, intr.cy, 0.0, 0.0, 1.0]
-    message.R = [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0]
-    message.P = [intr.fx, 0.0, intr.cx, 0.0, 0.0, intr.fy, intr.cy, 0.0, 0.0, 0.0, 1.0, 0.0]
-    return message
+    """sensor_msgs/CameraInfo of the intrinsics, as the ROS node publishes it."""
+    return _ros1().camera_info(_messages().camera_info(intr, _header(stamp)))
+
+
+def _messages():
+    from zelvo.ros import messages
+    return messages
+
+
+def _ros1():
+    from zelvo.ros import ros1
+    return ros1
+
+
+def _header(stamp):
+    return _messages().Header(stamp.to_nsec(), FRAME_ID)
 
 
 def depth_messages(frame, intr, stamp):
