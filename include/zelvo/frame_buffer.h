@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 
