@@ -3,6 +3,7 @@
 // construction; nothing is allocated per frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
