@@ -124,9 +124,11 @@ int walkEntities(Host& host, int platform, int mediaFd, MediaPipeline& pipeline)
         } else if (role == EntityRole::Sensor) {
             if (!readBusDesignation(entity.name, pipeline.busName)) return -1;
             const int fd = openEntitySubdev(host, entity);
-            if (fd < 0) return -1;
-            if (pipeline.subdevCount >= MediaPipeline::kMaxSubdevs) {
-                host.close(fd);  // no room to keep it: do not leak it
+            if (fd < 0 || pipeline.subdevCount >= MediaPipeline::kMaxSubdevs) {
+                if (fd >= 0) host.close(fd);  // no room to keep it: do not leak it
+                // A sensor without its own sub-device is no sensor: without a designation
+                // the open fails, instead of taking the bridge at entry 0 for the sensor.
+                pipeline.busName[0] = '\0';
                 return -1;
             }
             pipeline.sensorSubdevIndex = pipeline.subdevCount;

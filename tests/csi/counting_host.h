@@ -1,6 +1,7 @@
 // A host that forwards to another and counts the dequeue requests and polls: how often
 // the driver asked for a buffer. It can refuse opens of one path, as a file the process
-// may not read is refused even to root.
+// may not read is refused even to root, and it can be moved to another host between a
+// camera's close and its next open, as a camera unplugged and plugged in again.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -18,6 +19,8 @@ namespace Zelvo::testing {
 class CountingHost final : public Host {
 public:
     explicit CountingHost(std::shared_ptr<Host> inner) : inner(std::move(inner)) {}
+    // Forwards to `next` from now on; only while nothing uses the host.
+    void retarget(std::shared_ptr<Host> next) { inner = std::move(next); }
     int open(const char* path, int flags, mode_t mode = 0) override {
         if (refusedPath == path) {
             errno = refusedError;

@@ -160,8 +160,6 @@ int FakeCsiHost::poll(struct pollfd* polled, unsigned long count, int timeoutMs)
             polled[i].revents = POLLNVAL;
         } else if (fd->second != "/dev/video0") {
             polled[i].revents = polled[i].events & (POLLIN | POLLOUT);
-        } else if (frames.empty() && stalledWhenEmpty) {
-            polled[i].revents = 0;
         } else {
             polled[i].revents = static_cast<short>(
                 videoPollEvents & (polled[i].events | POLLERR | POLLHUP));

@@ -79,10 +79,8 @@ public:
     std::deque<ScriptedFrame> frames;
     std::map<std::pair<int, uint32_t>, int> controls;  // (fd, id) -> value
     bool streaming = false;
-    // What poll reports on the video node while frames are scripted (with none left it
-    // waits out its time-out, as a receiver whose sensor stopped sending).
+    // What poll reports on the video node (DQBUF with no frame scripted fails with EIO).
     short videoPollEvents = POLLIN;
-    bool stalledWhenEmpty = false;  // false: poll reports ready and DQBUF fails with EIO
     int polls = 0;
     int failUnmaps = 0;    // the next munmap calls that fail
     bool failMmap = false;

@@ -1,7 +1,6 @@
 // The camera and the USB sensor over the simulated evaluation kit of a simulated board.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -123,26 +122,18 @@ TEST(EvaluationKit, FaultsSpoilOneReadAtMost) {
     }
 }
 
-// Sub-frames 6 ms or more apart never make a group: the read gives up after its wait (a
-// second) instead of holding the capture thread for ever. 5 ms apart still make one.
-TEST(EvaluationKit, SubFramesTooFarApartEndTheReadInTime) {
-    for (const int gapMs : {5, 6}) {
-        SCOPED_TRACE(gapMs);
-        auto board = makeBoard("scene=wall:1200,noise=0");
-        ZelvoTOFUSBSensor sensor("", 0, *board);
-        ASSERT_NO_FATAL_FAILURE(startHqvga(sensor));
-        board->evaluationKit().spreadSubFrames(gapMs);
-        std::vector<uint16_t> frame(kFrameSamples);
-        int64_t timestamp = 0;
-        for (int read = 0; read < 2; ++read) {
-            const auto began = std::chrono::steady_clock::now();
-            EXPECT_EQ(sensor.getFrame(frame.data(), &timestamp), gapMs < 6 ? 0 : -1);
-            // A bound on a hang, not a timing.
-            EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
-        }
-        EXPECT_EQ(board->evaluationKit().state().imagesOut, 0);
-        EXPECT_EQ(sensor.close(), 0);
-    }
+// Sub-frames 5 ms apart still make a group (6 ms apart never do: the fault matrix's read
+// gives up after its wait).
+TEST(EvaluationKit, SubFramesFiveMillisecondsApartStillMakeAGroup) {
+    auto board = makeBoard("scene=wall:1200,noise=0");
+    ZelvoTOFUSBSensor sensor("", 0, *board);
+    ASSERT_NO_FATAL_FAILURE(startHqvga(sensor));
+    board->evaluationKit().spreadSubFrames(5);
+    std::vector<uint16_t> frame(kFrameSamples);
+    int64_t timestamp = 0;
+    for (int read = 0; read < 2; ++read) EXPECT_EQ(sensor.getFrame(frame.data(), &timestamp), 0);
+    EXPECT_EQ(board->evaluationKit().state().imagesOut, 0);
+    EXPECT_EQ(sensor.close(), 0);
 }
 
 TEST(EvaluationKit, CaptureHonoursItsTimeOut) {
