@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
+#include "core/device.h"
 #include "core/retried_request.h"
 #include "device/si_sdk_library.h"
 #include "sensor/csi/csi_sensor.h"
