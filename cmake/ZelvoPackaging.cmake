@@ -87,6 +87,10 @@ for the VGA sensor. Setting ZELVO_SIM runs everything against a simulated board.
 libzelvo_replay plays recordings back through the simulated board; it needs the ROS bag
 libraries, which are recommended, not required.")
 set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "${zelvo_cxx_runtime}")
+# A shlibs file for the libraries with a soname, and ldconfig run on install and removal
+# (CPack has these for all packages only; the Python module and the plug-in have no soname).
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_LIB_PACKAGE_RECOMMENDS "librosbag-storage4d, libroscpp-serialization0d, \
 librostime1d, libconsole-bridge1.0, libboost-filesystem1.74.0")
 
