@@ -83,16 +83,22 @@ set(zelvo_exactly "(= ${zelvo_deb_version})")
 set(CPACK_COMPONENT_LIB_DESCRIPTION "driver library of the Zelvo time-of-flight depth camera
 libzelvo drives the camera over CSI-2 (V4L2) or USB and turns its raw frames into depth,
 amplitude and confidence images; libzelvo_depth is the depth-processing library it loads
-for the VGA sensor. Setting ZELVO_SIM runs everything against a simulated board.
+for the VGA sensor. Setting ZELVO_SIM runs everything against a simulated board.")
+set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "${zelvo_cxx_runtime}")
+# The replay plug-in is built where the ROS bag library is (not in the cross builds); the
+# driver loads it only to play a recording, so its libraries are recommended, not required.
+if(TARGET zelvo_replay)
+  string(APPEND CPACK_COMPONENT_LIB_DESCRIPTION "
 libzelvo_replay plays recordings back through the simulated board; it needs the ROS bag
 libraries, which are recommended, not required.")
-set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "${zelvo_cxx_runtime}")
+  set(CPACK_DEBIAN_LIB_PACKAGE_RECOMMENDS "librosbag-storage4d, libroscpp-serialization0d, \
+librostime1d, libconsole-bridge1.0, libboost-filesystem1.74.0")
+endif()
+
 # A shlibs file for the libraries with a soname, and ldconfig run on install and removal
 # (CPack has these for all packages only; the Python module and the plug-in have no soname).
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
-set(CPACK_DEBIAN_LIB_PACKAGE_RECOMMENDS "librosbag-storage4d, libroscpp-serialization0d, \
-librostime1d, libconsole-bridge1.0, libboost-filesystem1.74.0")
 
 set(CPACK_COMPONENT_DEV_DESCRIPTION "development files of the Zelvo depth camera driver
 The C++ headers of libzelvo and its CMake package: find_package(Zelvo) and link
