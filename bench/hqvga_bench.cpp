@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 #include "device/hqvga_device.h"
 #include "device/hqvga_sample.h"
 

@@ -1,6 +1,6 @@
 // Camera lifecycle: construction, open, start, stop, close and the frame store of
 // each stream.
-#include "core/camera.h"
+#include <zelvo/camera.h>
 
 #include <chrono>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "core/frame_store.h"
 #include "core/host.h"
 #include "core/host_selection.h"
+#include "core/platform_detection.h"
 
 namespace Zelvo {
 

@@ -1,6 +1,9 @@
 // Camera controls: the settings the camera keeps itself (frame skipping, automatic
 // frame rate), the frame-rate bound, and everything else forwarded to the device.
-#include "core/camera.h"
+#include <zelvo/camera.h>
+
+#include "core/device.h"
+#include "core/sensor.h"
 
 namespace Zelvo {
 

@@ -6,8 +6,10 @@
 #include <limits>
 #include <thread>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
+#include "core/device.h"
 #include "core/frame_store.h"
+#include "core/sensor.h"
 
 namespace Zelvo {
 

@@ -7,7 +7,7 @@
 #include "core/device.h"
 #include "core/host.h"
 #include "core/sensor.h"
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 

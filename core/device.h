@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/sensor.h"
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 

@@ -1,4 +1,4 @@
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 

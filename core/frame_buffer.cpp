@@ -1,5 +1,5 @@
 // The three kinds of frame buffer. Each allocates its planes once, at construction.
-#include "core/frame_buffer.h"
+#include <zelvo/frame_buffer.h>
 
 namespace Zelvo {
 

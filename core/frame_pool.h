@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/frame_buffer.h"
+#include <zelvo/frame_buffer.h>
 
 namespace Zelvo {
 

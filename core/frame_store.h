@@ -16,9 +16,9 @@
 #include <memory>
 #include <mutex>
 
-#include "core/frame_buffer.h"
+#include <zelvo/frame_buffer.h>
 #include "core/frame_pool.h"
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/camera.h"
+#include "core/platform_detection.h"
 #include "core/host.h"
 
 namespace Zelvo {

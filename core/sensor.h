@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 

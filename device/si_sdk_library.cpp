@@ -6,12 +6,19 @@
 #include <cstdlib>
 #include <type_traits>
 
+// The build names the depth library by its soname (libzelvo_depth.so.<version>), the name
+// its run-time install provides; a build without it (one that never installs the library)
+// uses the bare name.
+#ifndef ZELVO_DEPTH_LIBRARY_NAME
+#define ZELVO_DEPTH_LIBRARY_NAME "libzelvo_depth.so"
+#endif
+
 namespace Zelvo {
 namespace {
 
 const char* libraryPath() {
     const char* path = std::getenv(SiSdkLibrary::kPathVariable);
-    return path != nullptr && path[0] != '\0' ? path : SiSdkLibrary::kDefaultPath;
+    return path != nullptr && path[0] != '\0' ? path : ZELVO_DEPTH_LIBRARY_NAME;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The depth-processing library behind the VGA device, reached through a table of its nine
-// calls filled at run time: our own libzelvo_depth.so by default, or the library named by
-// ZELVO_DEPTH_LIBRARY (a vendor build with the same calls).
+// calls filled at run time: our own libzelvo_depth by default (loaded by its soname), or the
+// library named by ZELVO_DEPTH_LIBRARY (a vendor build with the same calls).
 #pragma once
 
 #include "core/host.h"
@@ -22,7 +22,6 @@ struct SiSdkCalls {
 
 class SiSdkLibrary {
 public:
-    static constexpr const char* kDefaultPath = "libzelvo_depth.so";
     static constexpr const char* kPathVariable = "ZELVO_DEPTH_LIBRARY";
 
     explicit SiSdkLibrary(Host& host) : host(host) {}

@@ -15,8 +15,8 @@
 
 #include <pybind11/pybind11.h>
 
-#include "core/camera.h"
-#include "core/types.h"
+#include <zelvo/camera.h>
+#include <zelvo/types.h>
 #include "python/request_gate.h"
 
 namespace ZelvoPython {

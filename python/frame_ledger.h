@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/frame_buffer.h"
+#include <zelvo/frame_buffer.h>
 
 namespace ZelvoPython {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/frame_buffer.h"
+#include <zelvo/frame_buffer.h>
 
 namespace ZelvoPython {
 

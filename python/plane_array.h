@@ -9,7 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace ZelvoPython {
 

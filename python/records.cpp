@@ -1,6 +1,6 @@
 #include "python/records.h"
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace py = pybind11;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/camera.h"
+#include "core/platform_detection.h"
 #include "core/host_selection.h"
 #include "core/named_file.h"
 #include "depth/calibration.h"

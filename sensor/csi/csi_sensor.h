@@ -10,7 +10,7 @@
 
 #include "core/host.h"
 #include "core/sensor.h"
-#include "core/types.h"
+#include <zelvo/types.h>
 #include "sensor/csi/frame_copy.h"
 #include "sensor/csi/media_pipeline.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/retried_request.h"
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "core/host.h"
 #include "core/sensor.h"
-#include "core/types.h"
+#include <zelvo/types.h>
 #include "sensor/usb/evk_sdk.h"
 #include "sensor/usb/evk_sdk_library.h"
 

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "core/frame_store.h"
 #include "core/host_selection.h"
 #include "tests/support/camera_rig.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 namespace {

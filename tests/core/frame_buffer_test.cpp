@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/frame_buffer.h"
+#include <zelvo/frame_buffer.h>
 
 namespace Zelvo {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/camera.h"
+#include "core/platform_detection.h"
 #include "tests/support/fake_host.h"
 
 namespace Zelvo {

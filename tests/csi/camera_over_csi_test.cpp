@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/camera.h"
-#include "core/types.h"
+#include <zelvo/camera.h>
+#include <zelvo/types.h>
 #include "sim/board.h"
 #include "sim/settings.h"
 #include "sim/tof_sensor.h"

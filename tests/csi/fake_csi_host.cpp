@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo::testing {
 namespace {

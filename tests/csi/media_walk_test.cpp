@@ -6,7 +6,7 @@
 #include <linux/media.h>
 #include <string>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 #include "sensor/csi/media_walk.h"
 #include "tests/csi/fake_csi_host.h"
 

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "tests/depth/scoped_variable.h"
 #include "tests/support/repeat_count.h"
 #include "tests/support/scratch_directory.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "sim/board.h"
 #include "tests/device/fake_library/fake_depth_library.h"
 #include "tests/support/program_run.h"

@@ -45,10 +45,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
+    // The library takes a calibration that parses and serves its output size. A small output
+    // the calibration serves, where there is one, so that a start expands its grids.
+    int width = 40, height = 3;
+    for (int factor = 1; parsed && factor <= static_cast<int>(calibration.width); ++factor) {
+        const int w = static_cast<int>(calibration.width) / factor;
+        const int h = static_cast<int>(calibration.height) / factor;
+        if (w * factor == static_cast<int>(calibration.width) &&
+            h * factor == static_cast<int>(calibration.height) && w <= 64 && h >= 1 && h <= 64) {
+            width = w;
+            height = h;
+            break;
+        }
+    }
+    const bool usable = parsed && ZelvoDepth::calibrationServesOutput(calibration, width, height);
     SiSDKHandle handle = nullptr;
-    if (!SiSDKCreate(&handle) || !SiSDKInit(handle, 40, 3) || !SiSDKSetConfig(handle, "/"))
+    if (!SiSDKCreate(&handle) || !SiSDKInit(handle, width, height) ||
+        !SiSDKSetConfig(handle, "/"))
         std::abort();
-    if (SiSDKSetCaliData(handle, bytes.data(), static_cast<uint32_t>(bytes.size())) != parsed)
+    if (SiSDKSetCaliData(handle, bytes.data(), static_cast<uint32_t>(bytes.size())) != usable)
         std::abort();
     if (!SiSDKStart(handle)) std::abort();
     SiSDKDestroy(&handle);

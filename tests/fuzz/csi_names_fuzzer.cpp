@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/camera.h"
+#include "core/platform_detection.h"
 #include "sensor/csi/chip_address.h"
 #include "sensor/csi/i2c_bus_resolution.h"
 #include "sensor/csi/jetson_bus_designation.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/camera.h"
-#include "core/frame_buffer.h"
+#include <zelvo/camera.h>
+#include <zelvo/frame_buffer.h>
 #include "sensor/csi/csi_sensor.h"
 #include "tests/kernel_guest/guest_kernel.h"
 #include "tests/kernel_guest/kernel_host.h"

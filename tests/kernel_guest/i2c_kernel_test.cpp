@@ -7,7 +7,7 @@
 #include <linux/i2c.h>
 #include <memory>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "sensor/csi/i2c_adapters.h"
 #include "sensor/csi/i2c_bus.h"
 #include "sensor/csi/i2c_bus_resolution.h"

@@ -14,9 +14,8 @@ def folder(tmp_path, monkeypatch):
 
 
 # (sensor, the two cameras as (connect, index, output, range control or VGA mode, rate)).
-# Each camera builds its board from ZELVO_SIM when it is made: the rate is its sensor's.
-# The VGA device runs its sensor at a rate of its own choosing, so only the HQVGA pairs are
-# judged by rate.
+# Each camera builds its board from ZELVO_SIM when it is made: the rate is its sensor's, set
+# through FRAME_RATE for a VGA camera on CSI.
 # HQVGA selects its range with RANGE (mm); VGA with MODE (0: 1250 mm, 1: 4500 mm).
 PAIRS = [
     ("hqvga", [("CSI", 0, "DEPTH", 4000, 15), ("CSI", 1, "RAW", 2000, 5)]),
@@ -37,6 +36,8 @@ def configure(zelvo, camera, sensor, plan):
     assert camera.open(getattr(zelvo.TOFConnect, connect), index) == ok
     control = zelvo.TOFControl.MODE if sensor == "vga" else zelvo.TOFControl.RANGE
     assert camera.setControl(control, selection) == ok
+    if sensor == "vga" and connect == "CSI":
+        assert camera.setControl(zelvo.TOFControl.FRAME_RATE, plan[4]) == ok
     assert camera.start(getattr(zelvo.TOFOutput, output)) == ok
 
 
@@ -70,11 +71,16 @@ def test_two_cameras_stream_together_with_their_own_controls(zelvo, sim, cameras
         assert failed == [], plan
         assert len(got) == FRAMES
         assert got == sorted(got) and len(set(got)) == FRAMES, got  # none delivered twice
-        if sensor == "hqvga":
-            # Each at its own rate: timestamps are the sensor's, in milliseconds.
-            period = 1000.0 / plan[4]
-            median = statistics.median(b - a for a, b in zip(got, got[1:]))
-            assert 0.8 * period <= median <= 1.2 * period, (plan, got)
+        # Each at its own rate: timestamps are the sensor's, in milliseconds. A VGA depth
+        # computation under a sanitizer may fall behind and drop frames, never add any: every
+        # gap is a whole number of its periods, and a RAW stream keeps the full rate.
+        period = 1000.0 / plan[4]
+        gaps = [b - a for a, b in zip(got, got[1:])]
+        for gap in gaps:
+            periods = max(1, round(gap / period))
+            assert abs(gap - periods * period) <= 0.2 * period, (plan, got)
+        if sensor == "hqvga" or plan[2] == "RAW":
+            assert 0.8 * period <= statistics.median(gaps) <= 1.2 * period, (plan, got)
         if sensor == "hqvga":
             assert camera.getControl(zelvo.TOFControl.RANGE) == plan[3]
         else:

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "sim/board.h"
 #include "tests/depth/scoped_variable.h"
 

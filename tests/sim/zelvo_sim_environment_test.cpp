@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 
 namespace Zelvo {
 namespace {

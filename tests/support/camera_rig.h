@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "tests/support/fake_host.h"
 #include "tests/support/test_component_factory.h"
 

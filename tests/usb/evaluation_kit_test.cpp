@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/camera.h"
+#include <zelvo/camera.h>
 #include "sensor/usb/usb_sensor.h"
 #include "sim/board.h"
 

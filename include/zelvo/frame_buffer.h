@@ -3,10 +3,11 @@
 // construction; nothing is allocated per frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
-#include "core/types.h"
+#include <zelvo/types.h>
 
 namespace Zelvo {
 

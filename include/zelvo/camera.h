@@ -1,5 +1,7 @@
 // The camera facade: owns the sensor transport, the depth device, the frame store
-// of the current stream and the capture thread.
+// of the current stream and the capture thread. A program includes this header (and
+// the types and frame buffers it brings); the components stay the library's own and
+// are only named here.
 #pragma once
 
 #include <atomic>
@@ -9,16 +11,16 @@
 #include <string>
 #include <thread>
 
-#include "core/device.h"
-#include "core/frame_buffer.h"
-#include "core/sensor.h"
-#include "core/types.h"
+#include <zelvo/frame_buffer.h>
+#include <zelvo/types.h>
 
 namespace Zelvo {
 
 class ComponentFactory;
 class FrameStore;
 class Host;
+class ZelvoDevice;
+class ZelvoTOFSensor;
 struct LinkNode;
 
 class ZelvoTOFCamera {
@@ -117,8 +119,5 @@ private:
     std::string hostError;                       // printed by open when host is null
     std::shared_ptr<ComponentFactory> factory;
 };
-
-// Board code from the devicetree model text read through the host.
-Platform detectPlatform(Host& host);
 
 }  // namespace Zelvo
