@@ -138,11 +138,18 @@ def run_python(code, env_extra=None, **kwargs):
                           capture_output=True, text=True, timeout=SUBPROCESS_TIMEOUT_S, **kwargs)
 
 
-def interrupt_python(code):
+def _sigint_by_default():
+    # A suite started in the background of a shell inherits SIGINT ignored, and Python then
+    # never raises KeyboardInterrupt: the child takes Ctrl-C as a terminal's program does.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+def interrupt_python(code, env_extra=None):
     """Runs code like run_python and presses Ctrl-C once it has printed "waiting" and
     has had a moment to start waiting. Returns (exit status, standard output, error)."""
-    child = subprocess.Popen([sys.executable, "-c", code], env=_child_env(), text=True,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    child = subprocess.Popen([sys.executable, "-c", code], env=_child_env(env_extra), text=True,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             preexec_fn=_sigint_by_default)
     try:
         # A child stuck before it prints must not hold up the suite.
         ready, _, _ = select.select([child.stdout], [], [], SUBPROCESS_TIMEOUT_S)

@@ -5,16 +5,11 @@ receiver does when the cable is pulled: no buffer completes and nothing fails. B
 CSI transport waited for buffers in bounded slices, stop, close and the exit of such a
 program hung for ever in the driver's blocking dequeue.
 """
-import os
-import signal
-import subprocess
-import sys
 import textwrap
-import time
 
 import pytest
 
-from conftest import FRAME_TIMEOUT_MS, MODULE_DIR, SUBPROCESS_TIMEOUT_S, run_python
+from conftest import FRAME_TIMEOUT_MS, interrupt_python, run_python
 
 STALLED = "board=rpi5,scene=room,stall=8"
 
@@ -42,21 +37,8 @@ BLOCKED_CHILD = textwrap.dedent("""
 
 
 def test_ctrl_c_reaches_a_request_blocked_on_a_stalled_camera():
-    env = dict(os.environ)
-    env["PYTHONPATH"] = MODULE_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    env["ZELVO_SIM"] = STALLED
-    child = subprocess.Popen([sys.executable, "-c", BLOCKED_CHILD], env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline() == "waiting\n"
-        time.sleep(0.3)  # most likely blocked in the request by now; either way is fine
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=SUBPROCESS_TIMEOUT_S)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert child.returncode == 0, err
+    status, out, err = interrupt_python(BLOCKED_CHILD, {"ZELVO_SIM": STALLED})
+    assert status == 0, err
     assert out == "interrupted\nTrue True\n"
 
 
