@@ -67,10 +67,10 @@ run(${CMAKE_COMMAND} --build ${SCRATCH}/build)
 # Run where it may write (the VGA device writes its configuration texts to the working
 # directory). The HQVGA sensor computes depth in the driver and sees the wall where it is; the
 # VGA one loads the installed depth library through libzelvo's RUNPATH (without a saved
-# calibration its depth is not checked). AddressSanitizer's dlopen asks the loader on its own
+# calibration its depth is not checked). A sanitizer's dlopen asks the loader on its own
 # behalf, so that RUNPATH is not consulted: there the library folder goes on the path.
 file(MAKE_DIRECTORY ${SCRATCH}/run)
-if(SANITIZE MATCHES "address")
+if(SANITIZE)
   set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
 endif()
 foreach(case "hqvga;240x180;2" "vga;640x480;unchecked")
