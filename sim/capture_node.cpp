@@ -45,12 +45,24 @@ timeval toTimeval(MonotonicClock::time_point time) {
 
 }  // namespace
 
+// Mapped apart from the heap, as a kernel's buffers are: the pages arrive zeroed, go back to
+// the system when the buffer is freed (a heap block would stay in the allocator's arena of
+// whichever thread requested the buffers), and an inaccessible page after the buffer stops a
+// read past its end.
 BufferMemory::BufferMemory(size_t bytes) : size(pageAlign(bytes)) {
-    data = static_cast<uint8_t*>(std::aligned_alloc(kPageSize, size));
-    if (data) std::memset(data, 0, size);
+    void* mapping = ::mmap(nullptr, size + kPageSize, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) {
+        data = nullptr;
+        return;
+    }
+    data = static_cast<uint8_t*>(mapping);
+    ::mprotect(data + size, kPageSize, PROT_NONE);
 }
 
-BufferMemory::~BufferMemory() { std::free(data); }
+BufferMemory::~BufferMemory() {
+    if (data) ::munmap(data, size + kPageSize);
+}
 
 CaptureNode::CaptureNode(const BoardProfile& profile, TofSensor& sensor, FaultInjection& faults,
                          SensorControls* controls, PipelineCheck pipelineCheck)

@@ -229,12 +229,22 @@ std::vector<Fault> csiFaults() {
     stall.waits = true;
     stall.vgaToo = true;
     faults.push_back(stall);
-    faults.push_back({"UnpluggedAfterOneSubFrame", Meets::Read,
-                      [](Board& board, const Target&) { board.faults().unplugAfterSubFrames(1); },
-                      ZelvoSystemError, ""});
-    faults.push_back({"BufferFlaggedWithError", Meets::Read,
-                      [](Board& board, const Target&) { board.faults().flagBufferError(1); },
-                      ZelvoSystemError, ""});
+    // The VGA device groups its sub-frames as the HQVGA one does not: the faults that
+    // strike inside a group run with both sensors.
+    Fault unplug{"UnpluggedAfterOneSubFrame", Meets::Read,
+                 [](Board& board, const Target&) { board.faults().unplugAfterSubFrames(1); },
+                 ZelvoSystemError, ""};
+    unplug.vgaToo = true;
+    faults.push_back(unplug);
+    // The flag strikes a dequeued buffer: the second of an HQVGA read, the one buffer of a
+    // VGA frame.
+    Fault flagged{"BufferFlaggedWithError", Meets::Read,
+                  [](Board& board, const Target& target) {
+                      board.faults().flagBufferError(target.sensor == Sensor::Vga ? 0 : 1);
+                  },
+                  ZelvoSystemError, ""};
+    flagged.vgaToo = true;
+    faults.push_back(flagged);
     faults.push_back({"BufferIndexOutOfRange", Meets::Read,
                       [](Board& board, const Target&) {
                           board.faults().handOutBufferIndex(ZelvoTOFCSISensor::kBufferSlots);
@@ -242,9 +252,11 @@ std::vector<Fault> csiFaults() {
                       2, ""});
     // A sub-frame past 5 ms belongs to the next burst: the read starts its group again
     // and still delivers.
-    faults.push_back({"LateSubFrame", Meets::Read,
-                      [](Board& board, const Target&) { board.faults().delaySubFrame(2, 6000); },
-                      ZelvoSuccess, ""});
+    Fault late{"LateSubFrame", Meets::Read,
+               [](Board& board, const Target&) { board.faults().delaySubFrame(2, 6000); },
+               ZelvoSuccess, ""};
+    late.vgaToo = true;
+    faults.push_back(late);
     // controls: the HQVGA device passes the range on to the sensor as a V4L2 control
     faults.push_back(requestFails("RangeControl", VIDIOC_S_CTRL, kEAGAIN, Meets::Control,
                                   ZelvoUnkownError,
