@@ -6,11 +6,12 @@ closes and reopens, and unplugs or stalls the camera (a fresh camera on a board 
 `unplug=N` or `stall=N`; once its frames stop it is replaced by a fresh one, as a replugged
 camera is reopened). The run cycles through both sensors, both transports and one and four
 depth threads. It checks that timestamps only grow within a stream (so no frame is
-delivered twice), that resident memory and the open descriptors stay flat after warm-up,
-and prints one summary line. Exit status 0 when every check held.
+delivered twice), that resident memory, the heap and the open descriptors stay flat after
+warm-up, and prints one summary line. Exit status 0 when every check held.
 
 Usage: soak.py MINUTES    (run by scripts/soak, which builds the module)
 """
+import ctypes
 import os
 import random
 import sys
@@ -32,6 +33,8 @@ WARM_UP_SLICES = 2
 REQUEST_MS = 200
 # Growth allowed after warm-up: the allocator's caches, not a leak of every frame.
 RSS_SLACK_KB = 64 * 1024
+# What stays allocated: a leak of one small block per frame or restart shows past this.
+HEAP_SLACK_KB = 1024
 FD_SLACK = 2
 
 
@@ -41,6 +44,32 @@ def resident_kb():
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
+
+
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
+        "fordblks", "keepcost")]
+
+
+def heap_counter():
+    """What the process holds allocated on its heap now, in bytes: the sanitizer's count
+    under AddressSanitizer, glibc's otherwise. Unlike the resident memory it leaves out
+    what the allocator keeps of freed blocks and the sanitizer's own records."""
+    process = ctypes.CDLL(None)
+    try:
+        allocated = process.__sanitizer_get_current_allocated_bytes
+        allocated.restype = ctypes.c_size_t
+        return allocated
+    except AttributeError:
+        pass
+    mallinfo2 = ctypes.CDLL("libc.so.6").mallinfo2
+    mallinfo2.restype = _MallInfo2
+
+    def glibc_heap():
+        info = mallinfo2()
+        return info.uordblks + info.hblkhd
+    return glibc_heap
 
 
 def open_descriptors():
@@ -229,25 +258,30 @@ def main():
     totals = Totals()
     os.chdir(tempfile.mkdtemp(prefix="zelvo-soak-"))  # VGA starts write files here
     began = time.monotonic()
-    rss_start = fds_start = None
+    heap_bytes = heap_counter()
+    rss_start = fds_start = heap_start = None
     slices = 0
     while slices < WARM_UP_SLICES or time.monotonic() - began < total:
         run_slice(CONFIGURATIONS[slices % len(CONFIGURATIONS)], slice_seconds, totals, rng)
         slices += 1
         if slices == WARM_UP_SLICES:
             rss_start, fds_start = resident_kb(), open_descriptors()
-    rss_end, fds_end = resident_kb(), open_descriptors()
+            heap_start = heap_bytes() // 1024
+    rss_end, fds_end, heap_end = resident_kb(), open_descriptors(), heap_bytes() // 1024
     if rss_end - rss_start > RSS_SLACK_KB + rss_start // 10:
         totals.fail("resident memory grew from %d kB to %d kB" % (rss_start, rss_end))
+    if heap_end - heap_start > HEAP_SLACK_KB + heap_start // 10:
+        totals.fail("the heap grew from %d kB to %d kB" % (heap_start, heap_end))
     if fds_end - fds_start > FD_SLACK:
         totals.fail("open descriptors grew from %d to %d" % (fds_start, fds_end))
     if totals.frames == 0:
         totals.fail("no frame delivered")
     print("soak: %.1f min, %d slices, frames %d, control changes %d, restarts %d, unplugs %d, "
-          "stalls %d, RSS %d kB -> %d kB, descriptors %d -> %d: %s"
+          "stalls %d, RSS %d kB -> %d kB, heap %d kB -> %d kB, descriptors %d -> %d: %s"
           % ((time.monotonic() - began) / 60.0, slices, totals.frames, totals.controls,
-             totals.restarts, totals.unplugs, totals.stalls, rss_start, rss_end, fds_start,
-             fds_end, "ok" if not totals.failures else "FAILED"), flush=True)
+             totals.restarts, totals.unplugs, totals.stalls, rss_start, rss_end, heap_start,
+             heap_end, fds_start, fds_end, "ok" if not totals.failures else "FAILED"),
+          flush=True)
     for failure in totals.failures:
         print("soak: " + failure, file=sys.stderr)
     return 1 if totals.failures else 0
