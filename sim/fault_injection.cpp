@@ -31,9 +31,9 @@ void FaultInjection::stallAfterSubFrames(int64_t subFrames) {
     subFramesUntilStall_ = subFrames < 0 ? -1 : subFrames;
 }
 
-void FaultInjection::flagBufferError(int64_t afterSubFrames) {
+void FaultInjection::flagBufferError(int64_t buffers) {
     std::lock_guard<std::mutex> lock(mutex_);
-    subFramesUntilError_ = afterSubFrames < 0 ? 0 : afterSubFrames;
+    buffersUntilError_ = buffers < 0 ? 0 : buffers;
 }
 
 void FaultInjection::handOutBufferIndex(uint32_t index) {
@@ -102,8 +102,8 @@ bool FaultInjection::stalled(int64_t needed) {
 
 bool FaultInjection::takeBufferError() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (subFramesUntilError_ < 0) return false;
-    return subFramesUntilError_-- == 0;
+    if (buffersUntilError_ < 0) return false;
+    return buffersUntilError_-- == 0;
 }
 
 void FaultInjection::subFramesDequeued(int64_t count) {

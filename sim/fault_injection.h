@@ -26,9 +26,9 @@ public:
     // dequeue waits and poll times out, while every call still answers. A buffer that holds
     // several sub-frames (the VGA raw frame) completes only when all of them were sent.
     void stallAfterSubFrames(int64_t subFrames);
-    // The sub-frame after `subFrames` more is completed with V4L2_BUF_FLAG_ERROR, its second
-    // half lost.
-    void flagBufferError(int64_t afterSubFrames = 0);
+    // The buffer dequeued after `buffers` more (a sub-frame, or a whole VGA frame) is
+    // completed with V4L2_BUF_FLAG_ERROR, its second half lost.
+    void flagBufferError(int64_t buffers = 0);
     // The next dequeued buffer reports this index (the buffer itself stays with the
     // application and is never queued again unless the application does so).
     void handOutBufferIndex(uint32_t index);
@@ -78,7 +78,7 @@ private:
     int64_t subFramesUntilUnplug_ = -1;
     bool unplugged_ = false;
     int64_t subFramesUntilStall_ = -1;  // 0: stalled
-    int64_t subFramesUntilError_ = -1;
+    int64_t buffersUntilError_ = -1;
     bool badIndexArmed_ = false;
     uint32_t badIndex_ = 0;
     bool delayArmed_ = false;
