@@ -138,6 +138,11 @@ Fault requestRetried(const std::string& what, unsigned long request, Errno error
 
 bool withSensorSubdev(const Target& target) { return !target.sensorSubdevNode().empty(); }
 
+Fault withVgaToo(Fault fault) {
+    fault.vgaToo = true;
+    return fault;
+}
+
 std::vector<Fault> csiFaults() {
     std::vector<Fault> faults;
     // open
@@ -231,20 +236,18 @@ std::vector<Fault> csiFaults() {
     faults.push_back(stall);
     // The VGA device groups its sub-frames as the HQVGA one does not: the faults that
     // strike inside a group run with both sensors.
-    Fault unplug{"UnpluggedAfterOneSubFrame", Meets::Read,
-                 [](Board& board, const Target&) { board.faults().unplugAfterSubFrames(1); },
-                 ZelvoSystemError, ""};
-    unplug.vgaToo = true;
-    faults.push_back(unplug);
+    faults.push_back(withVgaToo(
+        {"UnpluggedAfterOneSubFrame", Meets::Read,
+         [](Board& board, const Target&) { board.faults().unplugAfterSubFrames(1); },
+         ZelvoSystemError, ""}));
     // The flag strikes a dequeued buffer: the second of an HQVGA read, the one buffer of a
     // VGA frame.
-    Fault flagged{"BufferFlaggedWithError", Meets::Read,
-                  [](Board& board, const Target& target) {
-                      board.faults().flagBufferError(target.sensor == Sensor::Vga ? 0 : 1);
-                  },
-                  ZelvoSystemError, ""};
-    flagged.vgaToo = true;
-    faults.push_back(flagged);
+    faults.push_back(withVgaToo({"BufferFlaggedWithError", Meets::Read,
+                                 [](Board& board, const Target& target) {
+                                     board.faults().flagBufferError(
+                                         target.sensor == Sensor::Vga ? 0 : 1);
+                                 },
+                                 ZelvoSystemError, ""}));
     faults.push_back({"BufferIndexOutOfRange", Meets::Read,
                       [](Board& board, const Target&) {
                           board.faults().handOutBufferIndex(ZelvoTOFCSISensor::kBufferSlots);
@@ -252,11 +255,10 @@ std::vector<Fault> csiFaults() {
                       2, ""});
     // A sub-frame past 5 ms belongs to the next burst: the read starts its group again
     // and still delivers.
-    Fault late{"LateSubFrame", Meets::Read,
-               [](Board& board, const Target&) { board.faults().delaySubFrame(2, 6000); },
-               ZelvoSuccess, ""};
-    late.vgaToo = true;
-    faults.push_back(late);
+    faults.push_back(withVgaToo(
+        {"LateSubFrame", Meets::Read,
+         [](Board& board, const Target&) { board.faults().delaySubFrame(2, 6000); },
+         ZelvoSuccess, ""}));
     // controls: the HQVGA device passes the range on to the sensor as a V4L2 control
     faults.push_back(requestFails("RangeControl", VIDIOC_S_CTRL, kEAGAIN, Meets::Control,
                                   ZelvoUnkownError,

@@ -52,17 +52,21 @@ class _MallInfo2(ctypes.Structure):
         "fordblks", "keepcost")]
 
 
+def sanitizer_heap():
+    """The sanitizer's count of allocated bytes, None where no sanitizer runs."""
+    allocated = getattr(ctypes.CDLL(None), "__sanitizer_get_current_allocated_bytes", None)
+    if allocated is not None:
+        allocated.restype = ctypes.c_size_t
+    return allocated
+
+
 def heap_counter():
     """What the process holds allocated on its heap now, in bytes: the sanitizer's count
     under AddressSanitizer, glibc's otherwise. Unlike the resident memory it leaves out
     what the allocator keeps of freed blocks and the sanitizer's own records."""
-    process = ctypes.CDLL(None)
-    try:
-        allocated = process.__sanitizer_get_current_allocated_bytes
-        allocated.restype = ctypes.c_size_t
+    allocated = sanitizer_heap()
+    if allocated is not None:
         return allocated
-    except AttributeError:
-        pass
     mallinfo2 = ctypes.CDLL("libc.so.6").mallinfo2
     mallinfo2.restype = _MallInfo2
 
@@ -80,9 +84,7 @@ def hold_depth_library():
     its new addresses) that would grow the resident memory by what the driver does not hold.
     The driver still loads and unloads it; the last unload just never comes. Returns the
     handle, None where no sanitizer runs."""
-    try:
-        ctypes.CDLL(None).__sanitizer_get_current_allocated_bytes
-    except AttributeError:
+    if sanitizer_heap() is None:
         return None
     # The build folder is on the library path (scripts/soak): the same file the driver
     # loads by its soname.
